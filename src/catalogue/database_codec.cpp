@@ -1,0 +1,83 @@
+#include "catalogue/database_codec.h"
+
+#include <array>
+#include <utility>
+
+namespace tarvix {
+namespace {
+
+// The substitution of the stored format: character -> partner. Part of the file
+// format; changing it makes every existing database unreadable.
+constexpr std::pair<char, char> kSubstitution[39] = {
+    {'!', 'D'}, {'"', 'y'}, {'%', '0'}, {'&', 'O'}, {'\'', '4'},
+    {',', 'H'}, {'<', '6'}, {'=', 'Z'}, {'>', '9'}, {'?', 'F'},
+    {'[', '5'}, {'\\', 'R'}, {']', 'U'}, {'^', '3'}, {'`', 'M'},
+    {'{', '1'}, {'|', 'x'}, {'}', 'B'}, {'~', 'C'}, {'a', 'L'},
+    {'b', 'E'}, {'c', 'I'}, {'d', '8'}, {'e', 'Q'}, {'f', 'P'},
+    {'g', 'X'}, {'h', 'T'}, {'i', 'V'}, {'j', 'G'}, {'k', 'J'},
+    {'l', 'z'}, {'m', 'S'}, {'n', '7'}, {'o', 'K'}, {'p', 'N'},
+    {'q', 'Y'}, {'r', '2'}, {'s', 'A'}, {'t', 'W'},};
+
+struct Tables {
+  std::array<std::uint8_t, 256> forward{};
+  std::array<std::uint8_t, 256> inverse{};
+  std::array<bool, 256> unrepresentable{};  // a source that no partner maps back to
+};
+
+constexpr Tables MakeTables() {
+  Tables t;
+  for (int i = 0; i < 256; ++i) {
+    t.forward[i] = static_cast<std::uint8_t>(i);
+    t.inverse[i] = static_cast<std::uint8_t>(i);
+  }
+  for (const auto& [from, to] : kSubstitution) {
+    t.forward[static_cast<std::uint8_t>(from)] = static_cast<std::uint8_t>(to);
+    t.inverse[static_cast<std::uint8_t>(to)] = static_cast<std::uint8_t>(from);
+  }
+  for (const auto& [from, to] : kSubstitution) {
+    bool is_partner = false;
+    for (const auto& pair : kSubstitution) is_partner = is_partner || pair.second == from;
+    if (!is_partner) t.unrepresentable[static_cast<std::uint8_t>(from)] = true;
+  }
+  return t;
+}
+
+constexpr Tables kTables = MakeTables();
+
+}  // namespace
+
+std::uint8_t Substitute(std::uint8_t b) { return kTables.forward[b]; }
+std::uint8_t Unsubstitute(std::uint8_t b) { return kTables.inverse[b]; }
+
+void UnscrambleInPlace(std::span<std::uint8_t> bytes) {
+  for (auto& b : bytes) b = UnscrambleBits(b);
+  for (auto& b : bytes) b = Substitute(b);
+}
+
+std::vector<std::uint8_t> Unscramble(std::span<const std::uint8_t> stored) {
+  std::vector<std::uint8_t> plain(stored.begin(), stored.end());
+  UnscrambleInPlace(plain);
+  return plain;
+}
+
+ScrambleResult Scramble(std::span<const std::uint8_t> plain) {
+  ScrambleResult result;
+  result.bytes.reserve(plain.size());
+  std::size_t line = 1;
+  for (const std::uint8_t p : plain) {
+    if (p >= 0x80 || kTables.unrepresentable[p]) {
+      result.bytes.clear();
+      result.error = "line " + std::to_string(line) + ": the character '" +
+                     (p >= 0x80 ? std::string("\\x") + "0123456789ABCDEF"[p >> 4] +
+                                      "0123456789ABCDEF"[p & 15]
+                                : std::string(1, static_cast<char>(p))) +
+                     "' cannot be stored in database.dat";
+      return result;
+    }
+    result.bytes.push_back(ScrambleBits(Unsubstitute(p)));
+    if (p == '\n') ++line;
+  }
+  return result;
+}
+
+}  // namespace tarvix

@@ -1,0 +1,43 @@
+// The scrambled form of "database.dat": a bit step and a substitution of 39
+// printable characters. Unscrambling runs in place over the loaded block; the
+// database writer ("db pack") applies the exact inverse.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace tarvix {
+
+// First unscrambling step for one byte: bits 0-2 and 4-6 swap, bit 3 inverts,
+// bit 7 is cleared.
+constexpr std::uint8_t UnscrambleBits(std::uint8_t b) {
+  return static_cast<std::uint8_t>(((b >> 4) & 0x07) | ((b & 0x07) << 4) | (~b & 0x08));
+}
+// Its inverse for 7-bit bytes (the bit step is its own inverse on them).
+constexpr std::uint8_t ScrambleBits(std::uint8_t p) { return UnscrambleBits(p); }
+
+// Second unscrambling step for one byte: one of the 39 substitution characters
+// becomes its partner; every other byte stays.
+std::uint8_t Substitute(std::uint8_t b);
+// The inverse substitution used by the writer.
+std::uint8_t Unsubstitute(std::uint8_t b);
+
+// Both steps over a whole buffer, in place.
+void UnscrambleInPlace(std::span<std::uint8_t> bytes);
+
+// Plain text to the stored form. Fails, naming the first line at fault, when the text
+// holds a byte the format cannot carry (a non-ASCII byte, or a substitution
+// character that is not itself a partner).
+struct ScrambleResult {
+  std::vector<std::uint8_t> bytes;
+  std::string error;  // empty on success
+};
+ScrambleResult Scramble(std::span<const std::uint8_t> plain);
+
+// Stored form to plain text.
+std::vector<std::uint8_t> Unscramble(std::span<const std::uint8_t> stored);
+
+}  // namespace tarvix

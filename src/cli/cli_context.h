@@ -1,0 +1,81 @@
+// What every tarvix-cli command works with: the global options, the catalogue and
+// the selected chip. Commands live one group per file and register themselves.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/main_state.h"
+#include "catalogue/chip_catalogue.h"
+#include "catalogue/chip_selection.h"
+#include "device/command_packet.h"
+
+namespace tarvix::cli {
+
+// Exit statuses of the tool.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;
+
+struct Options {
+  bool simulate = false;
+  std::string sim_model;  // empty: the default simulated chip
+  std::string sim_image;
+  std::string sim_timing = "instant";
+  std::string database;
+  std::optional<std::string> type, manufacturer, chip;
+  bool yes = false;
+  bool json = false;
+  std::string trace;
+  std::string command;
+  std::vector<std::string> args;  // the command's own arguments
+};
+
+class Context {
+ public:
+  explicit Context(Options options);
+
+  const Options& options() const { return options_; }
+  MainState& state() { return state_; }
+  ChipCatalogue& catalogue() { return *catalogue_; }
+  CommandPacket& packet() { return packet_; }
+  ChipSelection& selection() { return *selection_; }
+
+  // Loads the catalogue (from --database, ./database.dat or the installed copy) and
+  // applies --type/--manufacturer/--chip. Prints the reason and returns false on failure.
+  bool LoadCatalogue();
+  // True when --chip (or --type/--manufacturer) picked the record explicitly.
+  bool ChipChosen() const { return options_.chip.has_value(); }
+
+ private:
+  Options options_;
+  MainState state_;
+  std::unique_ptr<ChipCatalogue> catalogue_;
+  CommandPacket packet_;
+  std::unique_ptr<ChipSelection> selection_;
+};
+
+struct Command {
+  std::string name;   // "chips", "db pack", ...
+  std::string usage;  // one line for the help text
+  std::function<int(Context&)> run;
+};
+
+// Adds a command; used through a static Registration in each command file.
+void RegisterCommand(Command command);
+const std::vector<Command>& Commands();
+
+struct Registration {
+  explicit Registration(Command command) { RegisterCommand(std::move(command)); }
+};
+
+// Usage error: prints the message and the usage line, returns kExitUsage.
+int UsageError(const std::string& message);
+
+// JSON string literal for `text` (UTF-8 kept as is).
+std::string JsonString(const std::string& text);
+
+}  // namespace tarvix::cli
