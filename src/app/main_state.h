@@ -17,15 +17,15 @@ inline constexpr WorkerCommand kCommandIdle = 255;
 
 // Paths of the program's private files, all in the current directory at start-up.
 struct Paths {
-  std::filesystem::path base;           // the current directory at start-up
-  std::filesystem::path chip_data;      // "k_est0.dll": data read from a chip
-  std::filesystem::path working_copy;   // "k_est1.dll": the editable image
-  std::filesystem::path temp_folder;    // "temp"
-  std::filesystem::path database;       // "database.dat"
-  std::filesystem::path settings;       // "kest2.dll"
-  std::filesystem::path button_sound;   // "sound/mouthsound.wav"
-  std::filesystem::path finish_sound;   // "sound/finishsound.wav"
-  std::filesystem::path delete_sound;   // "sound/del.wav"
+  std::filesystem::path base;          // the current directory at start-up
+  std::filesystem::path chip_data;     // "k_est0.dll": data read from a chip
+  std::filesystem::path working_copy;  // "k_est1.dll": the editable image
+  std::filesystem::path temp_folder;   // "temp"
+  std::filesystem::path database;      // "database.dat"
+  std::filesystem::path settings;      // "kest2.dll"
+  std::filesystem::path button_sound;  // "sound/mouthsound.wav"
+  std::filesystem::path finish_sound;  // "sound/finishsound.wav"
+  std::filesystem::path delete_sound;  // "sound/del.wav"
 
   // Derives every path from `base` (the current directory when the program starts).
   static Paths FromBase(const std::filesystem::path& base);

@@ -24,7 +24,9 @@ ChipRecord EmptySlot() {
 
 }  // namespace
 
-ChipCatalogue::ChipCatalogue() { Clear(); }
+ChipCatalogue::ChipCatalogue() {
+  Clear();
+}
 
 void ChipCatalogue::Clear() {
   records_.fill(EmptySlot());
@@ -70,10 +72,9 @@ bool ChipCatalogue::Parse(std::span<const std::uint8_t> text, const Reporter& re
     if (text[pos] != '\n') continue;
     ++line_number;
     const std::size_t length = pos - start;  // the line without its line feed
-    if (length + 1 >= kMaxLineLength) {
+    if (length >= kMaxLineLength) {
       Clear();
-      report("database.dat line " + std::to_string(line_number) + " is " +
-                 std::to_string(length + 1) +
+      report("database.dat line " + std::to_string(line_number) + " is " + std::to_string(length) +
                  " bytes long (the limit is 999); the chip database was not loaded ",
              kWarningTitle);
       return false;

@@ -18,7 +18,7 @@ namespace tarvix {
 class ChipCatalogue {
  public:
   static constexpr std::uint32_t kCapacity = 600;
-  // A line, its line end included, is always shorter than this.
+  // A line (its carriage return included, its line feed not) is shorter than this.
   static constexpr std::size_t kMaxLineLength = 1000;
   // Limits of the selection lists the catalogue feeds.
   static constexpr std::size_t kMaxTypes = 5;

@@ -25,9 +25,8 @@ struct ChipRecord {
 
   // The twelve text fields in file order (type, manufacturer, model, ... operation type).
   [[nodiscard]] std::array<const std::string*, 12> Fields() const {
-    return {&type,       &manufacturer, &model,   &page_size,    &sector_size,
-            &capacity,   &main_address, &slave_address, &main_id, &secondary_id,
-            &voltage,    &operation_type};
+    return {&type,         &manufacturer,  &model,   &page_size,    &sector_size, &capacity,
+            &main_address, &slave_address, &main_id, &secondary_id, &voltage,     &operation_type};
   }
 };
 

@@ -9,13 +9,11 @@ namespace {
 // The substitution of the stored format: character -> partner. Part of the file
 // format; changing it makes every existing database unreadable.
 constexpr std::pair<char, char> kSubstitution[39] = {
-    {'!', 'a'}, {'"', 'b'}, {'%', 'p'}, {'&', 'c'}, {'\'', 't'},
-    {',', 'K'}, {'<', '2'}, {'=', 'm'}, {'>', 'o'}, {'?', 'n'},
-    {'[', 'f'}, {'\\', '5'}, {']', 'S'}, {'^', 'q'}, {'`', 'U'},
-    {'{', '7'}, {'|', 'J'}, {'}', 'g'}, {'~', '6'}, {'a', 'B'},
-    {'b', 's'}, {'c', 'l'}, {'d', 'T'}, {'e', 'k'}, {'f', 'Z'},
-    {'g', '4'}, {'h', 'e'}, {'i', 'C'}, {'j', 'd'}, {'k', 'G'},
-    {'l', 'F'}, {'m', 'R'}, {'n', 'i'}, {'o', 'E'}, {'p', 'I'},
+    {'!', 'a'}, {'"', 'b'}, {'%', 'p'}, {'&', 'c'}, {'\'', 't'}, {',', 'K'}, {'<', '2'},
+    {'=', 'm'}, {'>', 'o'}, {'?', 'n'}, {'[', 'f'}, {'\\', '5'}, {']', 'S'}, {'^', 'q'},
+    {'`', 'U'}, {'{', '7'}, {'|', 'J'}, {'}', 'g'}, {'~', '6'},  {'a', 'B'}, {'b', 's'},
+    {'c', 'l'}, {'d', 'T'}, {'e', 'k'}, {'f', 'Z'}, {'g', '4'},  {'h', 'e'}, {'i', 'C'},
+    {'j', 'd'}, {'k', 'G'}, {'l', 'F'}, {'m', 'R'}, {'n', 'i'},  {'o', 'E'}, {'p', 'I'},
     {'q', 'r'}, {'r', 'h'}, {'s', '3'}, {'t', 'j'},
 };
 
@@ -47,8 +45,12 @@ constexpr Tables kTables = MakeTables();
 
 }  // namespace
 
-std::uint8_t Substitute(std::uint8_t b) { return kTables.forward[b]; }
-std::uint8_t Unsubstitute(std::uint8_t b) { return kTables.inverse[b]; }
+std::uint8_t Substitute(std::uint8_t b) {
+  return kTables.forward[b];
+}
+std::uint8_t Unsubstitute(std::uint8_t b) {
+  return kTables.inverse[b];
+}
 
 void UnscrambleInPlace(std::span<std::uint8_t> bytes) {
   for (auto& b : bytes) b = UnscrambleBits(b);
@@ -68,11 +70,11 @@ ScrambleResult Scramble(std::span<const std::uint8_t> plain) {
   for (const std::uint8_t p : plain) {
     if (p >= 0x80 || kTables.unrepresentable[p]) {
       result.bytes.clear();
-      result.error = "line " + std::to_string(line) + ": the character '" +
-                     (p >= 0x80 ? std::string("\\x") + "0123456789ABCDEF"[p >> 4] +
-                                      "0123456789ABCDEF"[p & 15]
-                                : std::string(1, static_cast<char>(p))) +
-                     "' cannot be stored in database.dat";
+      result.error =
+          "line " + std::to_string(line) + ": the character '" +
+          (p >= 0x80 ? std::string("\\x") + "0123456789ABCDEF"[p >> 4] + "0123456789ABCDEF"[p & 15]
+                     : std::string(1, static_cast<char>(p))) +
+          "' cannot be stored in database.dat";
       return result;
     }
     result.bytes.push_back(ScrambleBits(Unsubstitute(p)));

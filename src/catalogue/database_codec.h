@@ -17,7 +17,9 @@ constexpr std::uint8_t UnscrambleBits(std::uint8_t b) {
   return static_cast<std::uint8_t>(((b >> 4) & 0x07) | ((b & 0x07) << 4) | (~b & 0x08));
 }
 // Its inverse for 7-bit bytes (the bit step is its own inverse on them).
-constexpr std::uint8_t ScrambleBits(std::uint8_t p) { return UnscrambleBits(p); }
+constexpr std::uint8_t ScrambleBits(std::uint8_t p) {
+  return UnscrambleBits(p);
+}
 
 // Second unscrambling step for one byte: one of the 39 substitution characters
 // becomes its partner; every other byte stays.

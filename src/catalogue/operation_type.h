@@ -52,10 +52,14 @@ constexpr ChipFamily FamilyFromOperationType(std::string_view text) {
 }
 
 // Second operation-type digit as carried in the high nibble of packet byte 3.
-constexpr std::uint8_t VariantFromPacketByte(std::uint8_t byte3) { return byte3 >> 4; }
+constexpr std::uint8_t VariantFromPacketByte(std::uint8_t byte3) {
+  return byte3 >> 4;
+}
 
 // Third operation-type digit as carried in the low nibble of packet byte 3.
-constexpr std::uint8_t SubVariantFromPacketByte(std::uint8_t byte3) { return byte3 & 0x0F; }
+constexpr std::uint8_t SubVariantFromPacketByte(std::uint8_t byte3) {
+  return byte3 & 0x0F;
+}
 
 // Type section names of the shipped catalogue, in file order. Recognition selects
 // the EEPROM families by their position in the type list (1, 2, 3).

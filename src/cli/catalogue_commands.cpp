@@ -27,7 +27,8 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
   const std::string temp = path + ".part";
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (!out.flush()) {
       std::cerr << "cannot write " << path << "\n";
       std::remove(temp.c_str());
@@ -89,9 +90,9 @@ int Chips(Context& c) {
   }
   for (std::uint32_t i = 0; i < cat.Count(); ++i) {
     const ChipRecord& r = cat.Record(i);
-    std::cout << std::setw(3) << i << "  " << std::left << std::setw(13) << r.type
-              << std::setw(14) << r.manufacturer << std::setw(22) << r.model << std::setw(8)
-              << r.capacity << std::right << " " << r.main_id << " " << r.secondary_id << "\n";
+    std::cout << std::setw(3) << i << "  " << std::left << std::setw(13) << r.type << std::setw(14)
+              << r.manufacturer << std::setw(22) << r.model << std::setw(8) << r.capacity
+              << std::right << " " << r.main_id << " " << r.secondary_id << "\n";
   }
   return kExitOk;
 }

@@ -69,8 +69,12 @@ bool Context::LoadCatalogue() {
   return false;
 }
 
-void RegisterCommand(Command command) { Registry().push_back(std::move(command)); }
-const std::vector<Command>& Commands() { return Registry(); }
+void RegisterCommand(Command command) {
+  Registry().push_back(std::move(command));
+}
+const std::vector<Command>& Commands() {
+  return Registry();
+}
 
 int UsageError(const std::string& message) {
   std::cerr << "tarvix-cli: " << message << "\n"
@@ -82,11 +86,21 @@ std::string JsonString(const std::string& text) {
   std::string out = "\"";
   for (const char c : text) {
     switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
       default:
         if (static_cast<unsigned char>(c) < 0x20) {
           char buf[8];

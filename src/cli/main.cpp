@@ -102,4 +102,6 @@ int Main(int argc, char** argv) {
 }  // namespace
 }  // namespace tarvix::cli
 
-int main(int argc, char** argv) { return tarvix::cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+  return tarvix::cli::Main(argc, argv);
+}

@@ -29,8 +29,10 @@ std::uint8_t SizeCode(std::uint32_t number) {
 std::uint32_t ParseCapacity(const std::string& text) {
   const auto first_b = text.find('B');
   const auto first_star = text.find('*');
-  const bool star_mark = first_star != std::string::npos &&
-                         (first_b == std::string::npos || first_star > first_b);
+  // Words are counted up to the "*" whatever follows it, so a "*" ahead of any "B"
+  // decides; a "B" first means a byte unit.
+  const bool star_mark =
+      first_star != std::string::npos && (first_b == std::string::npos || first_star < first_b);
   const auto mark_pos = star_mark ? first_star : first_b;
   if (mark_pos == std::string::npos) return 0;
   const std::string kept = text.substr(0, mark_pos + 1);
@@ -51,9 +53,8 @@ ChipParameters ParseChipParameters(const ChipRecord& r) {
   p.word_organisation = r.capacity.empty() || r.capacity.back() != 'B';
   const std::string& op = r.operation_type;
   p.operation_type_high = op.size() >= 1 ? HexDigit(op[0]) : 0;
-  p.operation_type_low = op.size() >= 3 ? static_cast<std::uint8_t>(HexDigit(op[1]) * 16 +
-                                                                    HexDigit(op[2]))
-                                        : 0;
+  p.operation_type_low =
+      op.size() >= 3 ? static_cast<std::uint8_t>(HexDigit(op[1]) * 16 + HexDigit(op[2])) : 0;
   p.page_size_code = r.page_size == "N" ? 0xFF : SizeCode(ReadDecimal(r.page_size, false));
   if (r.sector_size == "N") {
     p.sector_size_code = 0;
@@ -148,8 +149,7 @@ std::string CommandPacket::DetailsText() const {
   for (std::size_t i = 0; i < kPacketSize; ++i) {
     out += kHex[b[i] >> 4];
     out += kHex[b[i] & 15];
-    if (i == 0 || i == 1 || i == 3 || i == 4 || i == 5 || i == 9 || i == 10 || i == 12 ||
-        i == 18)
+    if (i == 0 || i == 1 || i == 3 || i == 4 || i == 5 || i == 9 || i == 10 || i == 12 || i == 18)
       out += '|';
   }
   return out;

@@ -1,0 +1,73 @@
+// The five persistent check items of the "Settings" menu and their five-byte file
+// "kest2.dll": one byte per item, 1 = on, anything else = off, a missing byte = on.
+// The check states are the live settings; every change is written at once.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tarvix {
+
+class Host;
+
+enum class SettingItem : std::uint8_t {
+  kRemindSound = 0,
+  kAutoRecognize = 1,
+  kBulkErase = 2,
+  kBulkWrite = 3,
+  kBulkVerify = 4,
+};
+
+inline constexpr std::size_t kSettingCount = 5;
+
+// Menu command ids of the five items.
+[[nodiscard]] int SettingCommandId(SettingItem item);
+// The menu text of an item ("Remind Sound", " Erase ", ...).
+[[nodiscard]] std::string_view SettingCaption(SettingItem item);
+
+class Settings {
+ public:
+  // Text shown when the settings file cannot be opened or written.
+  static constexpr std::string_view kCannotOpenMessage =
+      "cannot open the settings file kest2.dll: settings are not kept ";
+  static constexpr std::string_view kCannotWriteMessage =
+      "cannot write the settings file kest2.dll: the setting is unchanged ";
+
+  // Failures are told through `report` (text), changes through the listeners.
+  using Reporter = std::function<void(std::string_view message)>;
+  using Listener = std::function<void(SettingItem)>;
+
+  explicit Settings(std::filesystem::path file, Reporter report = {});
+
+  // Start-up: applies the file over the menu defaults (all on).
+  void Load();
+  // The item's menu handler: flips the check mark and stores the new byte.
+  // Returns false (check mark unchanged) when the file could not be written.
+  bool Toggle(SettingItem item);
+
+  [[nodiscard]] bool IsOn(SettingItem item) const {
+    return checked_[static_cast<std::size_t>(item)].load();
+  }
+  // Plays a wave file only while "Remind Sound" is on.
+  void PlaySound(Host& host, const std::filesystem::path& wave) const;
+
+  void AddListener(Listener listener) { listeners_.push_back(std::move(listener)); }
+
+ private:
+  bool Store(SettingItem item, bool on);
+  void SetChecked(SettingItem item, bool on);
+
+  std::filesystem::path file_;
+  Reporter report_;
+  // Read by the worker while the window thread toggles.
+  std::array<std::atomic<bool>, kSettingCount> checked_;
+  std::vector<Listener> listeners_;
+};
+
+}  // namespace tarvix
