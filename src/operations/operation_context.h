@@ -1,0 +1,32 @@
+// Everything a chip operation works with. The program owns each piece once; an
+// operation gets them together so its signature stays short and tests can build a
+// context around the simulated programmer and a RecordingHost.
+#pragma once
+
+#include "app/main_state.h"
+#include "app/settings.h"
+#include "buffer/image_buffer.h"
+#include "buffer/load_save.h"
+#include "catalogue/chip_catalogue.h"
+#include "catalogue/chip_selection.h"
+#include "device/clock.h"
+#include "device/command_packet.h"
+#include "device/host.h"
+#include "device/usb_link.h"
+
+namespace tarvix {
+
+struct OperationContext {
+  MainState& state;
+  UsbLink& link;
+  CommandPacket& packet;
+  Host& host;
+  Settings& settings;
+  Clock& clock;  // every wait and elapsed time of an operation
+  const ChipCatalogue& catalogue;
+  ChipSelection& selection;
+  ImageBuffer& image;
+  FileLoadSave& files;  // a chip read is shown by loading the chip data file
+};
+
+}  // namespace tarvix
