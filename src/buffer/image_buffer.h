@@ -133,6 +133,7 @@ class ImageBuffer {
   // Sets the title / path box text and notifies.
   void SetWindowTitle(std::string title);
   void SetPathBoxText(std::string text);
+  void SetSizeText(std::string text);
 
   // Ranges [first, last) of the working copy changed since the load or the last
   // successful save, merged and in ascending order. Save compares only these when
@@ -159,6 +160,8 @@ class ImageBuffer {
   void Notify(Change change);
   void RecomputeRows();
   [[nodiscard]] Status RecomputeChipSum();
+  [[nodiscard]] std::uint64_t ChipSumFromPrefix() const;
+  void RescanSums();
   void NoteChanged(std::uint64_t first, std::uint64_t last);
   void SnapshotSource();
   // Writes without sum bookkeeping; returns false on a short write.
