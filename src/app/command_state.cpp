@@ -1,0 +1,153 @@
+#include "app/command_state.h"
+
+namespace tarvix {
+
+const std::vector<ButtonTexts>& OperationButtons() {
+  static const std::vector<ButtonTexts> kButtons = {
+      {control_id::kAuto, "Auto(F9)", nullptr, "F9:auto erase,write and verify chip", nullptr},
+      {control_id::kErase, "Erase(F4)", "Stop erase(F4)", "F4:erase chip", "F4:stop erase chip"},
+      {control_id::kWrite, "Write(F6)", "Stop Write(F6)", "F6:write chip", "F6:stop write chip"},
+      {control_id::kVerify, "Verify(F8)", "Stop verify(F8)", "F8:verify chip",
+       "F8:stop verify chip"},
+      {control_id::kRead, "Read(F7)", "Stop read(F7)", "F7:read chip", "F7:stop read chip"},
+      {control_id::kBlank, "Blank(F3)", "Stop blank(F3)", "F3:check chip blank",
+       "F3:stop check chip blank"},
+      {control_id::kTest, "Test(F5)", nullptr, "F5:test device and chip", nullptr},
+      // The bulk button's busy caption carries a count and is set by bulk mode itself.
+      {control_id::kBulkMode, "Bulk Mode(F2)", nullptr, "click to start bulk write mode", nullptr},
+      {control_id::kBrowse, "brower", nullptr, "CTRL+O:brower", nullptr},
+  };
+  return kButtons;
+}
+
+const std::vector<int>& InitiallyGrayedMenuItems() {
+  static const std::vector<int> kGrayed = {
+      control_id::kSave,     control_id::kSaveAs,   control_id::kEditMode,
+      control_id::kMoveTo,   control_id::kViewData, control_id::kFindData,
+      control_id::kFileFill, control_id::kChipFill, control_id::kWriteFromFileAddress,
+  };
+  return kGrayed;
+}
+
+namespace {
+const ButtonTexts* FindButton(int id) {
+  for (const ButtonTexts& b : OperationButtons())
+    if (b.id == id) return &b;
+  return nullptr;
+}
+}  // namespace
+
+CommandState::CommandState() {
+  grayed_.insert(InitiallyGrayedMenuItems().begin(), InitiallyGrayedMenuItems().end());
+  for (const ButtonTexts& b : OperationButtons()) {
+    captions_[b.id] = b.idle_caption;
+    tooltips_[b.id] = b.idle_tooltip;
+  }
+  tooltips_[control_id::kEditModeBox] = "click to change file mode";
+}
+
+void CommandState::DisableCommand(int id) {
+  bool control_changed, menu_changed;
+  {
+    std::lock_guard lock(mutex_);
+    control_changed = disabled_.insert(id).second;
+    menu_changed = grayed_.insert(id).second;
+  }
+  if (control_changed) Notify({ChangeKind::kEnabled, id});
+  if (menu_changed) Notify({ChangeKind::kMenuGrayed, id});
+}
+
+void CommandState::EnableCommand(int id) {
+  bool control_changed, menu_changed;
+  {
+    std::lock_guard lock(mutex_);
+    control_changed = disabled_.erase(id) > 0;
+    menu_changed = grayed_.erase(id) > 0;
+  }
+  if (control_changed) Notify({ChangeKind::kEnabled, id});
+  if (menu_changed) Notify({ChangeKind::kMenuGrayed, id});
+}
+
+void CommandState::GrayMenuItem(int id) {
+  bool changed;
+  {
+    std::lock_guard lock(mutex_);
+    changed = grayed_.insert(id).second;
+  }
+  if (changed) Notify({ChangeKind::kMenuGrayed, id});
+}
+
+void CommandState::EnableMenuItem(int id) {
+  bool changed;
+  {
+    std::lock_guard lock(mutex_);
+    changed = grayed_.erase(id) > 0;
+  }
+  if (changed) Notify({ChangeKind::kMenuGrayed, id});
+}
+
+void CommandState::SetBusyCaption(int id, bool busy) {
+  const ButtonTexts* b = FindButton(id);
+  if (b == nullptr || b->busy_caption == nullptr) return;
+  {
+    std::lock_guard lock(mutex_);
+    captions_[id] = busy ? b->busy_caption : b->idle_caption;
+    tooltips_[id] = busy ? b->busy_tooltip : b->idle_tooltip;
+    if (busy)
+      busy_.insert(id);
+    else
+      busy_.erase(id);
+  }
+  Notify({ChangeKind::kCaption, id});
+}
+
+void CommandState::SetCaption(int id, const std::string& caption) {
+  {
+    std::lock_guard lock(mutex_);
+    captions_[id] = caption;
+  }
+  Notify({ChangeKind::kCaption, id});
+}
+
+bool CommandState::IsEnabled(int id) const {
+  std::lock_guard lock(mutex_);
+  return disabled_.count(id) == 0;
+}
+
+bool CommandState::IsMenuGrayed(int id) const {
+  std::lock_guard lock(mutex_);
+  return grayed_.count(id) != 0;
+}
+
+std::string CommandState::Caption(int id) const {
+  std::lock_guard lock(mutex_);
+  const auto it = captions_.find(id);
+  return it == captions_.end() ? std::string() : it->second;
+}
+
+std::string CommandState::Tooltip(int id) const {
+  std::lock_guard lock(mutex_);
+  const auto it = tooltips_.find(id);
+  return it == tooltips_.end() ? std::string() : it->second;
+}
+
+bool CommandState::IsBusy(int id) const {
+  std::lock_guard lock(mutex_);
+  return busy_.count(id) != 0;
+}
+
+void CommandState::AddListener(Listener listener) {
+  std::lock_guard lock(mutex_);
+  listeners_.push_back(std::move(listener));
+}
+
+void CommandState::Notify(const Change& change) {
+  std::vector<Listener> listeners;
+  {
+    std::lock_guard lock(mutex_);
+    listeners = listeners_;
+  }
+  for (const Listener& l : listeners) l(change);
+}
+
+}  // namespace tarvix
