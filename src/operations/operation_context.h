@@ -16,6 +16,8 @@
 
 namespace tarvix {
 
+class HexPage;
+
 struct OperationContext {
   MainState& state;
   UsbLink& link;
@@ -27,6 +29,8 @@ struct OperationContext {
   ChipSelection& selection;
   ImageBuffer& image;
   FileLoadSave& files;  // a chip read is shown by loading the chip data file
+  // The hex view, whose edit mode the operations consult; none in a front end without one.
+  HexPage* hex = nullptr;
 };
 
 }  // namespace tarvix

@@ -1,0 +1,162 @@
+#include "operations/read.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+
+#include "app/command_state.h"
+#include "buffer/hex_page.h"
+#include "device/command_protocol.h"
+#include "device/operation_clock.h"
+#include "device/version_notice.h"
+#include "operations/pre_check.h"
+
+namespace tarvix {
+namespace {
+
+constexpr int kReadCommandTimeoutMs = 5000;
+
+constexpr std::array kReadDisabledButtons{control_id::kVerify, control_id::kErase,
+                                          control_id::kAuto,   control_id::kTest,
+                                          control_id::kWrite,  control_id::kBlank};
+
+std::string ProgressCaption(int percent) {
+  return "Read" + std::to_string(percent) + "%";
+}
+
+bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+void ReportChipDataFailure(Host& host) {
+  host.ShowStatus(kChipDataFailedStatus, true, false);
+  (void)host.MessageBox(kChipDataFailedBox, "error", BoxIcon::kError, BoxButtons::kOk);
+}
+
+void DisableControls(Host& host) {
+  for (const int id : kReadDisabledButtons) host.DisableCommand(id);
+  for (const int id : {control_id::kChipFill, control_id::kViewData, control_id::kFirmwareVersion,
+                       control_id::kFileFill, control_id::kMoveTo, control_id::kFirmwareUpgrade})
+    host.GrayMenuItem(id);
+  host.SetBusyCaption(control_id::kRead, true);
+}
+
+void RestoreControls(OperationContext& ctx) {
+  Host& host = ctx.host;
+  for (const int id : kReadDisabledButtons) host.EnableCommand(id);
+  for (const int id :
+       {control_id::kSaveAs, control_id::kFindData, control_id::kChipFill, control_id::kViewData,
+        control_id::kFirmwareVersion, control_id::kFirmwareUpgrade, control_id::kMoveTo})
+    host.EnableMenuItem(id);
+  if (EditModeOn(ctx)) host.EnableMenuItem(control_id::kFileFill);
+  host.SetBusyCaption(control_id::kRead, false);
+}
+
+}  // namespace
+
+std::string ReadSucceedText(std::int64_t elapsed_seconds) {
+  return "Read succeed." + FormatElapsed(elapsed_seconds);
+}
+
+bool ReadChip(OperationContext& ctx) {
+  MainState& state = ctx.state;
+  Host& host = ctx.host;
+  state.stop_read = 0;
+  if (RefuseInDfuMode(ctx)) return false;
+  if (!RunPreCheck(ctx)) return false;
+  ShowVersionNotice(host, ctx.selection.CurrentRecord());
+
+  if (!SendCommand(ctx.link, ctx.packet, command_code::kReadChip, kReadCommandTimeoutMs)) {
+    host.ShowProgress(false);
+    host.ShowStatus(kDeviceConnectError, true, true);
+    return false;
+  }
+
+  // An earlier chip read may be the image shown: its source descriptor stays valid
+  // while the file is truncated and refilled, and the load below replaces it.
+  const std::filesystem::path& chip_data = state.paths.chip_data;
+  const int fd = ::open(chip_data.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    ReportChipDataFailure(host);
+    return false;
+  }
+
+  DisableControls(host);
+  if (EditModeOn(ctx)) {
+    ctx.hex->ToggleModeFromMenu();
+    host.ShowStatus(kScanModeSelected, false, false);
+  }
+
+  const OperationClock clock(ctx.clock);
+  host.ShowProgress(true);
+  host.SetProgress(0, ProgressCaption(0), CaptionAlign::kCentre);
+  state.busy_reading = 1;
+
+  const std::uint32_t capacity = state.chip_capacity.load();
+  const int ask = static_cast<int>(std::min<std::uint32_t>(capacity, kReadChunkSize));
+  std::array<std::uint8_t, kReadChunkSize> receive{};
+  std::uint64_t received = 0;
+  std::uint8_t last_percent = 0;
+  bool success = true;
+  bool file_failed = false;
+  while (capacity > 0) {
+    if (state.read_abandoned.load() != 0 || state.stop_read.load() != 0) break;
+    const int got = ctx.link.BulkRead(receive.data(), ask, kReadTimeoutMs);
+    if (got <= 0) {
+      host.ShowProgress(false);
+      state.busy_reading = 0;
+      success = false;
+      break;
+    }
+    if (!WriteAll(fd, receive.data(), static_cast<std::size_t>(got))) {
+      host.ShowProgress(false);
+      state.busy_reading = 0;
+      success = false;
+      file_failed = true;
+      break;
+    }
+    received += static_cast<std::uint64_t>(got);
+    const auto percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(
+        static_cast<double>(received) * 100.0 / static_cast<double>(capacity)));
+    if (percent > last_percent) {
+      host.SetProgress(percent, ProgressCaption(percent), CaptionAlign::kCentre);
+      last_percent = percent;
+    }
+    if (received >= capacity) break;
+  }
+
+  const bool closed = ::close(fd) == 0;
+  state.busy_reading = 0;
+  RestoreControls(ctx);
+
+  if (!success || !closed) {
+    // Whatever arrived stays in the chip data file, but it is not shown as the chip.
+    if (file_failed || !closed) {
+      ReportChipDataFailure(host);
+    } else {
+      host.ShowStatus(kDeviceConnectError, true, true);
+    }
+    return false;
+  }
+
+  const std::string text = ReadSucceedText(clock.ElapsedSeconds());
+  host.ShowProgress(false);
+  ctx.settings.PlaySound(host, state.paths.finish_sound);
+  // The load reports its own failure; the read must not then claim success.
+  if (!ctx.files.Load(chip_data, false)) return false;
+  host.ShowStatus(text, false, false);
+  if (state.stop_read.load() != 0) host.ShowStatus(kReadFinished, false, false);
+  return true;
+}
+
+}  // namespace tarvix
