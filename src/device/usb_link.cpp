@@ -56,8 +56,7 @@ bool UsbLink::ConfigureDevice(UsbHandle handle, int configuration, int interface
     backend_.Close(handle);
     // A closed handle left in the link would be used by the next transfer.
     UsbHandle expected = handle;
-    handle_.compare_exchange_strong(expected, kNoUsbHandle);
-    open_ = 0;
+    if (handle_.compare_exchange_strong(expected, kNoUsbHandle)) open_ = 0;
     ShowUnconnected();
     return false;
   }
@@ -89,7 +88,8 @@ bool UsbLink::CloseDevice() {
 }
 
 bool UsbLink::OpenSequence() {
-  if (IsOpen()) CloseDevice();
+  // A handle kept without the open flag is closed too, so none is ever leaked.
+  if (IsOpen() || Handle() != kNoUsbHandle) CloseDevice();
   SetLinkParameters();
   const UsbHandle handle = OpenDeviceByIds(kProgrammerVendorId, kProgrammerProductId);
   handle_ = handle;

@@ -42,6 +42,15 @@ TEST(LogPane, RepeatedTextRefreshesItsLineAndOthersAddLines) {
   EXPECT_EQ(pane.Text(), "10:00:00  start write...");
 }
 
+TEST(LogPane, OnlyTheVeryLastTextCountsAsARepeat) {
+  LogPane pane([] { return LocalTime{1, 2, 3}; });
+  pane.Append("write succeed,256 bytes,0:1");
+  pane.Append("write succeed");   // a prefix is a different text
+  pane.Append("write succeed ");  // so is a trailing blank
+  EXPECT_EQ(pane.Lines().size(), 3u);
+  EXPECT_EQ(pane.LastText(), "write succeed ");
+}
+
 TEST(LogPane, EmptyTextIsLoggedAsAStampedLine) {
   LogPane pane([] { return LocalTime{1, 2, 3}; });
   pane.Append("");

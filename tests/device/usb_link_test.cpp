@@ -127,6 +127,26 @@ TEST_F(UsbLinkTest, EveryOpenIsFreshAndCloseReleasesFirst) {
   EXPECT_TRUE(usb.calls.empty());
 }
 
+TEST_F(UsbLinkTest, ASecondHandleThatFailsLeavesTheOpenLinkAlone) {
+  usb.AddProgrammer(0, 1);
+  usb.AddProgrammer(0, 2);
+  ASSERT_TRUE(link.OpenSequence());
+  const UsbHandle first = link.Handle();
+  usb.devices[1].claim_result = -16;
+  const UsbHandle second = usb.Open(1);
+  EXPECT_FALSE(link.ConfigureDevice(second, 1, 0));
+  EXPECT_TRUE(link.IsOpen());
+  EXPECT_EQ(link.Handle(), first);
+  // A second handle that configures replaces the first, which is closed, not leaked.
+  usb.devices[1].claim_result = 0;
+  const UsbHandle third = usb.Open(1);
+  usb.calls.clear();
+  ASSERT_TRUE(link.ConfigureDevice(third, 1, 0));
+  EXPECT_EQ(link.Handle(), third);
+  EXPECT_EQ(usb.DeviceOf(first), -1);
+  EXPECT_EQ(usb.CallsNamed("close").size(), 1u);
+}
+
 TEST_F(UsbLinkTest, ZeroTimeOutMeans500ForReadsAndInterruptWrites) {
   usb.AddProgrammer(0, 1);
   ASSERT_TRUE(link.OpenSequence());
