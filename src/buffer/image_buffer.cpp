@@ -357,13 +357,15 @@ void ImageBuffer::Close() {
 
 ImageBuffer::Status ImageBuffer::LoadFrom(const std::filesystem::path& source) {
   // Everything that can fail without harm is tried before the old image is given up.
-  int source_fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking so that a FIFO given as the image cannot hang the window.
+  int source_fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (source_fd < 0) return Status::kSourceOpenFailed;
   struct stat st {};
   if (::fstat(source_fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(source_fd);
     return Status::kSourceOpenFailed;
   }
+  ::fcntl(source_fd, F_SETFL, ::fcntl(source_fd, F_GETFL) & ~O_NONBLOCK);
   int working_fd =
       ::open(state_.paths.working_copy.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (working_fd < 0) {
@@ -488,7 +490,7 @@ void ImageBuffer::MarkSaved() {
 
 int ImageBuffer::OpenSourceForWriting() const {
   if (current_path_.empty()) return -1;
-  int fd = ::open(current_path_.c_str(), O_RDWR | O_CLOEXEC);
+  int fd = ::open(current_path_.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -499,8 +501,13 @@ int ImageBuffer::OpenSourceForWriting() const {
 }
 
 ImageBuffer::Status ImageBuffer::AdoptSource(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return Status::kSourceOpenFailed;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return Status::kSourceOpenFailed;
+  }
   CloseFd(source_fd_);
   source_fd_ = fd;
   current_path_ = path;
