@@ -443,6 +443,13 @@ void HexPage::ToggleModeFromCheckBox() {
   }
 }
 
+void HexPage::LeaveEditMode() {
+  if (!edit_mode_) return;
+  edit_mode_ = false;
+  Notify(Change::kEditMode);
+  if (edit_box_open_) HideEditBox();
+}
+
 void HexPage::SwitchToScan() {
   edit_mode_ = false;
   Notify(Change::kEditMode);

@@ -159,6 +159,9 @@ class HexPage {
   // Edit Mode from the menu (32783) and from the check box 1006.
   void ToggleModeFromMenu();
   void ToggleModeFromCheckBox();
+  // A chip read is about to replace the image: back to scan mode without committing
+  // or reporting (the read reports it).
+  void LeaveEditMode();
   // The grid's own focus moved (keyboard navigation); `kNoCell` for none.
   void SetFocusCell(GridCell cell);
   void SetKeyboardFocus(Focus focus);

@@ -93,7 +93,7 @@ bool ReadChip(OperationContext& ctx) {
 
   DisableControls(host);
   if (EditModeOn(ctx)) {
-    ctx.hex->ToggleModeFromMenu();
+    ctx.hex->LeaveEditMode();
     host.ShowStatus(kScanModeSelected, false, false);
   }
 
