@@ -249,6 +249,12 @@ bool FindDatasDialog::PressOk(std::string_view aim, bool hex_mode) {
       while (state_.command_code.load() != kCommandIdle) clock_.SleepMs(25);
       state_.command_code.store(kCommandFind);
       resume_();
+    } else if (old == kCommandFind) {
+      // The search has not reached a match yet, or the worker has not even picked the
+      // search up: a 1 would then be read as the write command. The search stops at
+      // its next match either way.
+      WorkerCommand expected = kFindNext;
+      state_.command_code.compare_exchange_strong(expected, kCommandFind);
     }
     // Otherwise the 1 stays: the search waiting at a match goes on.
   }

@@ -386,6 +386,15 @@ TEST_F(DialogFixture, NextGoesOnRestartsWhenIdleAndReplacesAChangedPattern) {
   EXPECT_EQ(resumes, 3);
 }
 
+TEST_F(DialogFixture, NextBeforeTheSearchWaitsNeverLeavesTheWriteCode) {
+  ASSERT_TRUE(dialog.PressOk("AB", true));
+  // The worker has not picked the search up yet (or it is still scanning).
+  ASSERT_EQ(state.command_code.load(), kCommandFind);
+  ASSERT_TRUE(dialog.PressOk("AB", true));
+  EXPECT_EQ(state.command_code.load(), kCommandFind);
+  EXPECT_EQ(resumes, 1);
+}
+
 TEST_F(DialogFixture, CloseTellsTheSearchToStop) {
   ASSERT_TRUE(dialog.PressOk("AB", true));
   state.command_code = kFindWaiting;
