@@ -8,7 +8,7 @@
 
 namespace tarvix {
 
-// Paths up to this length are shown whole.
+// Paths up to this many characters (not bytes) are shown whole.
 inline constexpr std::size_t kPathBoxLength = 53;
 
 // Keeps the root "/" (the place a drive letter would take), then drops one leading

@@ -33,6 +33,11 @@ TEST(PathBox, LongPathsKeepTheRootAndTheirLastFolders) {
   const std::string relative = "one/two/three/" + std::string(45, 'r');
   EXPECT_EQ(ShortenPathForBox(relative), ".../three/" + std::string(45, 'r'));
   EXPECT_EQ(ShortenPathForBox("short.bin"), "short.bin");
+  // Length counts characters: 53 of them in more bytes stay whole.
+  std::string wide = "/数据/" + std::string(45, 'w') + ".bin";
+  ASSERT_GT(wide.size(), 53u);
+  EXPECT_EQ(ShortenPathForBox(wide), wide);
+  EXPECT_EQ(ShortenPathForBox(wide + "x"), "/.../" + std::string(45, 'w') + ".binx");
 }
 
 }  // namespace
