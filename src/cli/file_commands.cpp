@@ -7,47 +7,32 @@
 #include "buffer/file_division.h"
 #include "buffer/files_combine.h"
 #include "cli/cli_context.h"
-#include "device/host.h"
+#include "cli/cli_host.h"
 
 namespace tarvix::cli {
 namespace {
 
-// These tools only show message boxes; the tool prints the box text instead.
-class BoxHost final : public Host {
+// The shared terminal host; these tools report only in boxes, so the last box's text
+// is kept as the run's status for --json.
+class FileToolHost final : public CliHost {
  public:
-  void ShowStatus(std::string_view, bool, bool) override {}
-  void AppendLogLine(std::string_view) override {}
-  void ClearLog() override {}
-  void SetProgress(int, std::string_view, CaptionAlign) override {}
-  void ShowProgress(bool) override {}
-  [[nodiscard]] bool Confirm(std::string_view) override { return false; }
-  BoxAnswer MessageBox(std::string_view text, std::string_view, BoxIcon, BoxButtons) override {
+  explicit FileToolHost(const Context& c)
+      : CliHost(CliHostOptions::FromTerminal(c.options().yes)) {}
+  BoxAnswer MessageBox(std::string_view text, std::string_view title, BoxIcon icon,
+                       BoxButtons buttons) override {
     last_box_ = std::string(text);
-    return BoxAnswer::kOk;
+    return CliHost::MessageBox(text, title, icon, buttons);
   }
-  void DisableCommand(int) override {}
-  void EnableCommand(int) override {}
-  void GrayMenuItem(int) override {}
-  void EnableMenuItem(int) override {}
-  void SetBusyCaption(int, bool) override {}
-  void PlaySound(const std::filesystem::path&) override {}
-  void SetPicture(int, int) override {}
-
   [[nodiscard]] const std::string& LastBox() const { return last_box_; }
 
  private:
   std::string last_box_;
 };
 
-// The box text: on stdout after success, on stderr after a failure.
-void PrintOutcome(bool ok, const std::string& text) {
-  (ok ? std::cout : std::cerr) << text << "\n";
-}
-
 int Split(Context& c) {
   const auto& args = c.options().args;
   if (args.size() != 2 || args[0].empty()) return UsageError("split needs FILE and NODES");
-  BoxHost host;
+  FileToolHost host(c);
   const DivisionResult r = DivideFile(args[0], args[1], host);
   const bool ok = r.outcome == DivisionOutcome::kSucceeded;
   if (c.options().json) {
@@ -59,7 +44,6 @@ int Split(Context& c) {
     std::cout << "]}\n";
   } else {
     for (const auto& piece : r.pieces) std::cout << piece.string() << "\n";
-    PrintOutcome(ok, host.LastBox());
   }
   switch (r.outcome) {
     case DivisionOutcome::kSucceeded:
@@ -80,7 +64,7 @@ int Join(Context& c) {
   const std::filesystem::path out(args[0]);
   const std::string folder = out.has_parent_path() ? out.parent_path().string() : std::string(".");
   std::vector<std::filesystem::path> inputs(args.begin() + 1, args.end());
-  BoxHost host;
+  FileToolHost host(c);
   const CombineResult r = CombineFiles(folder, out.filename().string(), inputs, host);
   const bool ok = r.outcome == CombineOutcome::kSucceeded;
   if (c.options().json) {
@@ -91,7 +75,6 @@ int Join(Context& c) {
               << "}\n";
   } else {
     if (ok) std::cout << r.output.string() << "\n";
-    PrintOutcome(ok, host.LastBox());
   }
   switch (r.outcome) {
     case CombineOutcome::kSucceeded:

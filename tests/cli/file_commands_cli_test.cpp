@@ -22,16 +22,16 @@ TEST(CliSplitJoin, SplitThenJoinGivesTheFileBack) {
                              "2048"},
                             dir.path());
   ASSERT_EQ(split.status, 0) << split.err;
-  EXPECT_EQ(split.out,
-            "mein bild_0-1023.bin\nmein bild_1024-2047.bin\nmein bild_2048-4095.bin\n"
-            "file divide succeed!  \n");
+  EXPECT_EQ(split.out, "mein bild_0-1023.bin\nmein bild_1024-2047.bin\nmein bild_2048-4095.bin\n");
+  EXPECT_EQ(split.err, "succeed: file divide succeed!  \n");
   EXPECT_EQ(ReadBytes(dir / "mein bild_1024-2047.bin"), Slice(bytes, 1024, 1024));
 
   const auto join = RunCli({"join", "zurück", "mein bild_0-1023.bin", "mein bild_1024-2047.bin",
                             "mein bild_2048-4095.bin"},
                            dir.path());
   ASSERT_EQ(join.status, 0) << join.err;
-  EXPECT_EQ(join.out, "./zurück.bin\nfiles combine succeed  \n");
+  EXPECT_EQ(join.out, "./zurück.bin\n");
+  EXPECT_EQ(join.err, "succeed: files combine succeed  \n");
   EXPECT_EQ(ReadBytes(dir / "zurück.bin"), bytes);
 }
 
@@ -40,8 +40,10 @@ TEST(CliSplitJoin, BadNodesAreAUsageErrorWithTheDialogsMessage) {
   WriteBytes(dir / "a.bin", Pattern(10));
   const auto r = RunCli({"split", "a.bin", ",5"}, dir.path());
   EXPECT_EQ(r.status, 2);
-  EXPECT_EQ(r.err, "input division nodes error  \n");
-  EXPECT_EQ(RunCli({"split", "a.bin", ""}, dir.path()).err, "please input division nodes   \n");
+  EXPECT_EQ(r.err, "info: input division nodes error  \n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(RunCli({"split", "a.bin", ""}, dir.path()).err,
+            "info: please input division nodes   \n");
   EXPECT_EQ(RunCli({"split", "a.bin"}, dir.path()).status, 2);
   EXPECT_EQ(RunCli({"join", "out.bin"}, dir.path()).status, 2);
   EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
@@ -52,7 +54,7 @@ TEST(CliSplitJoin, FailuresExitWithOneAndKeepWhatWasWritten) {
   WriteBytes(dir / "a.bin", Pattern(300));
   const auto split = RunCli({"split", "gone.bin", "10"}, dir.path());
   EXPECT_EQ(split.status, 1);
-  EXPECT_EQ(split.err, "file divide failed!   \n");
+  EXPECT_EQ(split.err, "info: file divide failed!   \n");
 
   const auto join = RunCli({"--json", "join", "out", "a.bin", "gone.bin"}, dir.path());
   EXPECT_EQ(join.status, 1);
