@@ -17,14 +17,14 @@ using testing::ReadBytes;
 using testing::ScratchDir;
 using testing::WriteBytes;
 
-struct ToolsFixture : ::testing::Test {
+struct BufferToolsFixture : ::testing::Test {
   ScratchDir dir{"tools"};
   MainState state;
   BoxHost host;
   std::unique_ptr<ImageBuffer> buffer;
   std::unique_ptr<HexPage> page;
 
-  ToolsFixture() {
+  BufferToolsFixture() {
     state.paths = Paths::FromBase(dir.path());
     buffer = std::make_unique<ImageBuffer>(state);
     page = std::make_unique<HexPage>(*buffer, state, host);
@@ -52,7 +52,7 @@ TEST(GoToAddressRows, LastPageIsAlwaysFullAndAVisibleByteDoesNotScroll) {
   EXPECT_EQ(TopRowShowing(0x10, 10, 5), 0u);
 }
 
-TEST_F(ToolsFixture, GoToAddressScrollsFocusesAndOpensTheEditBoxInEditMode) {
+TEST_F(BufferToolsFixture, GoToAddressScrollsFocusesAndOpensTheEditBoxInEditMode) {
   Load(Pattern(1600));
   ASSERT_TRUE(GoToAddress(*buffer, *page, host, 0x630));
   EXPECT_EQ(buffer->TopRow(), 80u);
@@ -74,7 +74,7 @@ TEST_F(ToolsFixture, GoToAddressScrollsFocusesAndOpensTheEditBoxInEditMode) {
   EXPECT_EQ(page->Box().selection_end, 2);
 }
 
-TEST_F(ToolsFixture, GoToAddressPastTheEndReportsAndKeepsTheView) {
+TEST_F(BufferToolsFixture, GoToAddressPastTheEndReportsAndKeepsTheView) {
   Load(Pattern(100));
   EXPECT_FALSE(GoToAddress(*buffer, *page, host, 100));
   const auto statuses = host.Statuses();
@@ -121,7 +121,7 @@ TEST(BufferToolBoxes, FillRequestIsCheckedInTheDialogsOrder) {
   EXPECT_EQ(ValidateFillRequest("0", "1", "55"), "");
 }
 
-TEST_F(ToolsFixture, FillPastTheEndPadsTheGapWithBlankBytes) {
+TEST_F(BufferToolsFixture, FillPastTheEndPadsTheGapWithBlankBytes) {
   const auto image = Pattern(16);
   Load(image);
   page->ToggleModeFromCheckBox();
@@ -150,7 +150,7 @@ TEST_F(ToolsFixture, FillPastTheEndPadsTheGapWithBlankBytes) {
   EXPECT_EQ(buffer->Size(), 0x30u);
 }
 
-TEST_F(ToolsFixture, FillFromTheEndAppendsAndOffersTheNewEnd) {
+TEST_F(BufferToolsFixture, FillFromTheEndAppendsAndOffersTheNewEnd) {
   Load(Pattern(0x23));
   page->ToggleModeFromCheckBox();
   FileFill fill(*buffer, *page, host, "tarvix");
@@ -175,7 +175,7 @@ TEST_F(ToolsFixture, FillFromTheEndAppendsAndOffersTheNewEnd) {
   EXPECT_FALSE(fill.AddressReadOnly());
 }
 
-TEST_F(ToolsFixture, FillIsRefusedWithEmptyBoxesOrInScanMode) {
+TEST_F(BufferToolsFixture, FillIsRefusedWithEmptyBoxesOrInScanMode) {
   const auto image = Pattern(64);
   Load(image);
   FileFill fill(*buffer, *page, host, "tarvix");
@@ -192,7 +192,7 @@ TEST_F(ToolsFixture, FillIsRefusedWithEmptyBoxesOrInScanMode) {
   EXPECT_EQ(Working(), image);
 }
 
-TEST_F(ToolsFixture, MoveToGoesToTheAddressOrAsksForOne) {
+TEST_F(BufferToolsFixture, MoveToGoesToTheAddressOrAsksForOne) {
   Load(Pattern(1000));
   EXPECT_FALSE(MoveToAddress(*buffer, *page, host, ""));
   EXPECT_EQ(host.Boxes().back().text, "please input address! ");
@@ -202,7 +202,7 @@ TEST_F(ToolsFixture, MoveToGoesToTheAddressOrAsksForOne) {
   EXPECT_FALSE(MoveToAddress(*buffer, *page, host, "3E8"));
 }
 
-TEST_F(ToolsFixture, ViewDataFileSideReadsBytesAndWordsAndGoesThere) {
+TEST_F(BufferToolsFixture, ViewDataFileSideReadsBytesAndWordsAndGoesThere) {
   BoxHost quiet;
   EXPECT_EQ(ReadViewDataFile(*buffer, *page, quiet, 0, false).state, "file unopened");
   EXPECT_EQ(ReadViewDataFile(*buffer, *page, quiet, 0, false).file_data, "null");

@@ -335,7 +335,7 @@ TEST(FindRun, OverTheLoadedImageEachMatchIsShownAndMarkedOnThePage) {
   EXPECT_EQ(host.BoxTexts().back(), "file search reach end.\r\ncontinue to search from the begin?");
 }
 
-struct DialogFixture : ::testing::Test {
+struct FindDialogFixture : ::testing::Test {
   MainState state;
   FindState find;
   BoxHost host;
@@ -344,7 +344,7 @@ struct DialogFixture : ::testing::Test {
   FindDatasDialog dialog{state, find, host, clock, [this] { ++resumes; }};
 };
 
-TEST_F(DialogFixture, FirstOkStartsTheSearchAndTheButtonBecomesNext) {
+TEST_F(FindDialogFixture, FirstOkStartsTheSearchAndTheButtonBecomesNext) {
   EXPECT_EQ(dialog.OkCaption(), "OK");
   EXPECT_FALSE(dialog.PressOk("", true));
   EXPECT_FALSE(dialog.PressOk("1 2", true));
@@ -360,7 +360,7 @@ TEST_F(DialogFixture, FirstOkStartsTheSearchAndTheButtonBecomesNext) {
   EXPECT_EQ(resumes, 1);
 }
 
-TEST_F(DialogFixture, NextGoesOnRestartsWhenIdleAndReplacesAChangedPattern) {
+TEST_F(FindDialogFixture, NextGoesOnRestartsWhenIdleAndReplacesAChangedPattern) {
   ASSERT_TRUE(dialog.PressOk("AB", true));
   // Waiting at a match, same pattern: the search goes on.
   state.command_code = kFindWaiting;
@@ -386,7 +386,7 @@ TEST_F(DialogFixture, NextGoesOnRestartsWhenIdleAndReplacesAChangedPattern) {
   EXPECT_EQ(resumes, 3);
 }
 
-TEST_F(DialogFixture, NextBeforeTheSearchWaitsNeverLeavesTheWriteCode) {
+TEST_F(FindDialogFixture, NextBeforeTheSearchWaitsNeverLeavesTheWriteCode) {
   ASSERT_TRUE(dialog.PressOk("AB", true));
   // The worker has not picked the search up yet (or it is still scanning).
   ASSERT_EQ(state.command_code.load(), kCommandFind);
@@ -395,7 +395,7 @@ TEST_F(DialogFixture, NextBeforeTheSearchWaitsNeverLeavesTheWriteCode) {
   EXPECT_EQ(resumes, 1);
 }
 
-TEST_F(DialogFixture, CloseTellsTheSearchToStop) {
+TEST_F(FindDialogFixture, CloseTellsTheSearchToStop) {
   ASSERT_TRUE(dialog.PressOk("AB", true));
   state.command_code = kFindWaiting;
   dialog.Close();
