@@ -37,9 +37,9 @@ std::string TracingBackend::FormatTransfer(const char* direction, int endpoint, 
   return line;
 }
 
-void TracingBackend::Write(const std::string& line) {
+void TracingBackend::Write(const std::string& line, std::int64_t started_ms) {
   std::lock_guard lock(mutex_);
-  if (clock_ != nullptr) out_ << "t=" << clock_->NowMs() << ' ';
+  if (clock_ != nullptr) out_ << "t=" << started_ms << ' ';
   out_ << line << '\n';
   out_.flush();  // a trace is read after crashes and kills too
 }
@@ -97,22 +97,25 @@ int TracingBackend::Close(UsbHandle handle) {
 
 int TracingBackend::BulkWrite(UsbHandle handle, int endpoint, const std::uint8_t* data, int size,
                               int timeout_ms) {
+  const std::int64_t start = Now();
   const int r = inner_.BulkWrite(handle, endpoint, data, size, timeout_ms);
-  Write(FormatTransfer("BULK-OUT", endpoint, size, timeout_ms, r, data, size));
+  Write(FormatTransfer("BULK-OUT", endpoint, size, timeout_ms, r, data, size), start);
   return r;
 }
 
 int TracingBackend::BulkRead(UsbHandle handle, int endpoint, std::uint8_t* data, int size,
                              int timeout_ms) {
+  const std::int64_t start = Now();
   const int r = inner_.BulkRead(handle, endpoint, data, size, timeout_ms);
-  Write(FormatTransfer("BULK-IN", endpoint, size, timeout_ms, r, data, r > 0 ? r : 0));
+  Write(FormatTransfer("BULK-IN", endpoint, size, timeout_ms, r, data, r > 0 ? r : 0), start);
   return r;
 }
 
 int TracingBackend::InterruptWrite(UsbHandle handle, int endpoint, const std::uint8_t* data,
                                    int size, int timeout_ms) {
+  const std::int64_t start = Now();
   const int r = inner_.InterruptWrite(handle, endpoint, data, size, timeout_ms);
-  Write(FormatTransfer("INT-OUT", endpoint, size, timeout_ms, r, data, size));
+  Write(FormatTransfer("INT-OUT", endpoint, size, timeout_ms, r, data, size), start);
   return r;
 }
 

@@ -4,9 +4,9 @@
 //   t=1234 INT-OUT  ep=0x02 len=20 timeout=100 result=20 | A5 07 00 00 ...
 //   t=1234 BULK-IN  ep=0x83 len=64 timeout=10 result=-110
 //
-// (the "t=" part only when a clock is given): direction, endpoint, length asked,
-// time-out in ms, the library's result, then the bytes in hex: those offered for a
-// write, those received for a read. Payloads of up to 64 bytes are printed whole;
+// (the "t=" part, the clock's time when the call started, only when a clock is given): direction,
+// endpoint, length asked, time-out in ms, the library's result, then the bytes in hex: those
+// offered for a write, those received for a read. Payloads of up to 64 bytes are printed whole;
 // longer ones show their first 64 bytes and how many more followed. Opens, closes,
 // configuration and rescans get a line of their own.
 #pragma once
@@ -52,7 +52,10 @@ class TracingBackend final : public UsbBackend {
                                                   const std::uint8_t* bytes, int byte_count);
 
  private:
-  void Write(const std::string& line);
+  [[nodiscard]] std::int64_t Now() const { return clock_ != nullptr ? clock_->NowMs() : 0; }
+  // Transfers are stamped with the time they started; other lines with the time now.
+  void Write(const std::string& line, std::int64_t started_ms);
+  void Write(const std::string& line) { Write(line, Now()); }
 
   std::unique_ptr<UsbBackend> owned_inner_;
   std::unique_ptr<std::ostream> owned_out_;
