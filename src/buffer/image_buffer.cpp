@@ -62,20 +62,6 @@ std::int64_t ReadFull(int fd, std::uint8_t* out, std::size_t length) {
   return static_cast<std::int64_t>(done);
 }
 
-bool WriteFull(int fd, const std::uint8_t* bytes, std::size_t length) {
-  std::size_t done = 0;
-  while (done < length) {
-    ssize_t n = ::write(fd, bytes + done, length - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (n == 0) return false;
-    done += static_cast<std::size_t>(n);
-  }
-  return true;
-}
-
 void CloseFd(int& fd) {
   if (fd >= 0) ::close(fd);
   fd = -1;
@@ -396,12 +382,17 @@ ImageBuffer::Status ImageBuffer::LoadFrom(const std::filesystem::path& source) {
     } else if (copied < capacity) {
       prefix_sum += ByteSum(buffer.get(), static_cast<std::size_t>(capacity - copied));
     }
-    if (!WriteFull(working_fd, buffer.get(), got)) {
+    // A chunk whose sum is 0 holds only zeros: leave a hole instead of writing it, so
+    // zero-filled images stay sparse (the length is set after the loop).
+    if (chunk_sum != 0 && !PwriteFull(working_fd, buffer.get(), got, copied)) {
       status = Status::kWriteFailed;
       break;
     }
     copied += got;
     if (got < kTransferSize) break;
+  }
+  if (status == Status::kOk && ::ftruncate(working_fd, static_cast<off_t>(copied)) != 0) {
+    status = Status::kWriteFailed;
   }
   if (status == Status::kOk && ::fstat(working_fd, &st) != 0) status = Status::kWorkingOpenFailed;
   if (status != Status::kOk) {

@@ -117,6 +117,18 @@ TEST_F(ImageBufferTest, EditsKeepBothSumsEqualToARescan) {
   EXPECT_EQ(buffer_->ChipSum(), Sum(now) + 23 * 255u);
 }
 
+TEST_F(ImageBufferTest, ZeroChunksAreCopiedAsHolesAndReadBackAsZeros) {
+  std::vector<std::uint8_t> bytes((5u << 20) / 2, 0);  // 2.5 MiB, ends in a zero chunk
+  bytes[(1u << 20) + 5] = 0x77;
+  ASSERT_EQ(buffer_->LoadFrom(MakeFile("zeros.bin", bytes)), ImageBuffer::Status::kOk);
+  EXPECT_EQ(buffer_->Size(), bytes.size());
+  EXPECT_EQ(buffer_->FileSum(), 0x77u);
+  EXPECT_EQ(ReadFile(state_.paths.working_copy), bytes);
+  struct stat st {};
+  ASSERT_EQ(::stat(state_.paths.working_copy.c_str(), &st), 0);
+  EXPECT_LT(static_cast<std::uint64_t>(st.st_blocks) * 512, bytes.size());
+}
+
 TEST_F(ImageBufferTest, ExtendToAndChipSizedReadUseBlankBytes) {
   ASSERT_EQ(buffer_->LoadFrom(MakeFile("a.bin", {1, 2, 3})), ImageBuffer::Status::kOk);
   std::vector<std::uint8_t> out(8, 0);
