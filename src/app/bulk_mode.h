@@ -1,0 +1,75 @@
+// Bulk mode: the production loop. Once started, the worker runs the auto sequence,
+// waits until the chip has been taken out and another put in, and runs it again,
+// until the Bulk Mode button (or F2) switches it off. The button, its caption and the
+// 20 ms animation timer are window-thread state here; the wait for the next chip
+// runs on the worker.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "app/command_state.h"
+#include "app/main_state.h"
+#include "app/worker.h"
+
+namespace tarvix {
+
+class Clock;
+class Host;
+class Settings;
+
+inline constexpr char kBulkNeedsAutoRecognize[] =
+    "Please select \"Auto Recognize\" in menu \"Settings\"!   ";
+inline constexpr char kBulkIdleCaption[] = "Bulk Mode(F2)";
+inline constexpr int kBulkTimerId = 1;
+inline constexpr int kBulkTimerPeriodMs = 20;
+inline constexpr int kBulkAnimationFrames = 4;
+// Pause between recognitions while waiting for the next chip.
+inline constexpr int kBulkPollMs = 10;
+
+// "Stop bulk %d (F2)" with the chips finished in this run.
+[[nodiscard]] std::string BulkRunningCaption(std::int32_t count);
+
+class BulkMode {
+ public:
+  // The timer started or stopped; the window starts or stops its 20 ms timer.
+  using TimerListener = std::function<void(bool running)>;
+
+  BulkMode(MainState& state, const Settings& settings, Host& host, CommandState& commands,
+           Worker& worker);
+
+  // The Bulk Mode button and F2: switches bulk mode on (only with "Auto Recognize"
+  // checked) or off. Off does not stop an auto run under way; it only keeps the
+  // worker from starting another.
+  void Press();
+  // A window timer fired; ids other than the bulk timer are not ours.
+  void TimerTick(int timer_id);
+
+  [[nodiscard]] bool TimerRunning() const { return timer_running_.load(); }
+  // The button's animation image, 0 to 3.
+  [[nodiscard]] std::int32_t AnimationFrame() const { return state_.bulk_animation_frame.load(); }
+  void SetTimerListener(TimerListener listener) { timer_listener_ = std::move(listener); }
+
+ private:
+  void SetTimer(bool running);
+
+  MainState& state_;
+  const Settings& settings_;
+  Host& host_;
+  CommandState& commands_;
+  Worker& worker_;
+  std::atomic<bool> timer_running_{false};
+  TimerListener timer_listener_;
+};
+
+// The worker's wait for the next chip (after-run step C). `recognise` is the chip
+// recognition, read as: -1 the socket is empty, 0 or 1 a chip is in it, anything else
+// neither. Waits for one empty socket, then for two detections in a row, polling
+// every 10 ms on `clock`. Returns kStopped as soon as bulk mode is off (or the program
+// is closing).
+[[nodiscard]] BulkWaitResult WaitForNextChip(MainState& state, Clock& clock,
+                                             const std::function<int()>& recognise);
+
+}  // namespace tarvix

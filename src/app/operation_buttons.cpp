@@ -1,0 +1,229 @@
+#include "app/operation_buttons.h"
+
+#include "app/bulk_mode.h"
+#include "device/host.h"
+
+namespace tarvix {
+
+namespace c = control_id;
+
+std::atomic<std::uint8_t>* StopFlag(MainState& state, StopRequest request) {
+  switch (request) {
+    case StopRequest::kErase:
+      return &state.stop_erase;
+    case StopRequest::kWrite:
+      return &state.stop_write;
+    case StopRequest::kVerify:
+      return &state.stop_verify;
+    case StopRequest::kRead:
+      return &state.stop_read;
+    case StopRequest::kBlank:
+      return &state.stop_blank;
+    case StopRequest::kNone:
+      break;
+  }
+  return nullptr;
+}
+
+const std::vector<OperationButton>& OperationButtonTable() {
+  namespace w = worker_command;
+  static const std::vector<OperationButton> kButtons = {
+      {c::kAuto, w::kAuto, StopRequest::kNone},
+      {c::kErase, w::kErase, StopRequest::kErase},
+      {c::kWrite, w::kWrite, StopRequest::kWrite},
+      {c::kVerify, w::kVerify, StopRequest::kVerify},
+      {c::kRead, w::kRead, StopRequest::kRead},
+      {c::kBlank, w::kBlankCheck, StopRequest::kBlank},
+      {c::kTest, w::kChipTest, StopRequest::kNone},
+  };
+  return kButtons;
+}
+
+const OperationButton* FindOperationButton(int id) {
+  for (const OperationButton& b : OperationButtonTable())
+    if (b.id == id) return &b;
+  return nullptr;
+}
+
+const OperationControls& ControlsOf(RunningOperation operation) {
+  static const OperationControls kWrite = {
+      c::kWrite,
+      {c::kBrowse, c::kRead, c::kVerify, c::kErase, c::kAuto, c::kTest, c::kBlank},
+      {c::kSaveAs, c::kFindData, c::kFileFill, c::kMoveTo, c::kChipFill, c::kViewData,
+       c::kFirmwareVersion, c::kFirmwareUpgrade},
+      {c::kMoveTo, c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
+       c::kFirmwareUpgrade},
+      true};
+  static const OperationControls kErase = {
+      c::kErase,
+      {c::kRead, c::kVerify, c::kAuto, c::kTest, c::kWrite, c::kBlank},
+      {c::kChipFill, c::kViewData, c::kFirmwareVersion, c::kFirmwareUpgrade},
+      {c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
+       c::kFirmwareUpgrade},
+      false};
+  static const OperationControls kBlank = {
+      c::kBlank,
+      {c::kWrite, c::kRead, c::kVerify, c::kErase, c::kTest, c::kAuto},
+      {c::kChipFill, c::kViewData, c::kFirmwareVersion, c::kFirmwareUpgrade},
+      {c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
+       c::kFirmwareUpgrade},
+      false};
+  static const OperationControls kRead = {
+      c::kRead,
+      {c::kVerify, c::kErase, c::kAuto, c::kTest, c::kWrite, c::kBlank},
+      {c::kChipFill, c::kViewData, c::kFirmwareVersion, c::kFileFill, c::kMoveTo,
+       c::kFirmwareUpgrade},
+      {c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
+       c::kFirmwareUpgrade, c::kMoveTo},
+      true};
+  static const OperationControls kVerify = {
+      c::kVerify,
+      {c::kRead, c::kAuto, c::kTest, c::kWrite, c::kErase, c::kBrowse, c::kBlank},
+      {c::kSaveAs, c::kFindData, c::kFileFill, c::kMoveTo, c::kChipFill, c::kViewData,
+       c::kFirmwareVersion, c::kFirmwareUpgrade},
+      {c::kMoveTo, c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
+       c::kFirmwareUpgrade},
+      true};
+  switch (operation) {
+    case RunningOperation::kWrite:
+      return kWrite;
+    case RunningOperation::kErase:
+      return kErase;
+    case RunningOperation::kBlankCheck:
+      return kBlank;
+    case RunningOperation::kRead:
+      return kRead;
+    case RunningOperation::kVerify:
+      break;
+  }
+  return kVerify;
+}
+
+OperationCommands::OperationCommands(MainState& state, CommandState& commands, Worker& worker,
+                                     BulkMode* bulk)
+    : state_(state), commands_(commands), worker_(worker), bulk_(bulk) {}
+
+bool OperationCommands::Press(int id) {
+  if (id == c::kAuto) {
+    AutoPressed();
+    return true;
+  }
+  if (id == c::kTest) {
+    TestPressed();
+    return true;
+  }
+  if (id == c::kBulkMode) {
+    if (bulk_ != nullptr) bulk_->Press();
+    return bulk_ != nullptr;
+  }
+  const OperationButton* button = FindOperationButton(id);
+  if (button == nullptr) return false;
+  ButtonPressed(*button);
+  return true;
+}
+
+void OperationCommands::ButtonPressed(const OperationButton& button) {
+  std::atomic<std::uint8_t>* stop = StopFlag(state_, button.stop);
+  // The caption is the button's state: a running operation shows its stop caption.
+  if (commands_.Caption(button.id).compare(0, 4, "Stop") == 0) {
+    if (stop != nullptr) stop->store(1);
+    return;
+  }
+  if (stop != nullptr) stop->store(0);
+  worker_.Give(button.command);
+}
+
+void OperationCommands::AutoPressed() {
+  state_.stop_erase.store(0);
+  state_.stop_write.store(0);
+  state_.stop_verify.store(0);
+  worker_.Give(worker_command::kAuto);
+}
+
+void OperationCommands::TestPressed() {
+  worker_.Give(worker_command::kChipTest);
+}
+
+const std::vector<KeyBinding>& KeyMap() {
+  static const std::vector<KeyBinding> kKeys = {
+      {Key::kF9, false, c::kAuto, true},  {Key::kF4, false, c::kErase, true},
+      {Key::kF6, false, c::kWrite, true}, {Key::kF8, false, c::kVerify, true},
+      {Key::kF7, false, c::kRead, true},  {Key::kF3, false, c::kBlank, true},
+      {Key::kF5, false, c::kTest, true},  {Key::kF2, false, c::kBulkMode, false},
+      {Key::kO, true, c::kBrowse, true},
+  };
+  return kKeys;
+}
+
+KeyOutcome TranslateKey(Key key, bool ctrl, const CommandState& commands, bool window_has_focus) {
+  KeyOutcome out;
+  if (key == Key::kEscape) {
+    out.swallowed = true;  // the window does not close on Escape
+    return out;
+  }
+  if (key == Key::kEnter) {
+    out.swallowed = true;
+    out.commit_cell = window_has_focus;
+    return out;
+  }
+  for (const KeyBinding& b : KeyMap()) {
+    if (b.key != key || (b.ctrl && !ctrl)) continue;
+    // A bound key is swallowed even when its button is grayed.
+    out.swallowed = true;
+    if (!b.when_enabled || commands.IsEnabled(b.command)) out.send = b.command;
+    return out;
+  }
+  return out;
+}
+
+const std::vector<MenuEntry>& MainMenu() {
+  using S = MenuState;
+  static const std::vector<MenuEntry> kMenu = {
+      {"File", "", "&Open", c::kBrowse, S::kNormal},
+      {"File", "", "&Save", c::kSave, S::kGrayed},
+      {"File", "", "Save &As", c::kSaveAs, S::kGrayed},
+      {"File", "", "&Edit Mode", c::kEditMode, S::kGrayed},
+      {"File", "", "", 0, S::kSeparator},
+      {"File", "", "E&xist", menu_id::kExist, S::kNormal},
+      {"Operate", "", "&Auto", c::kAuto, S::kNormal},
+      {"Operate", "", "&Erase", c::kErase, S::kNormal},
+      {"Operate", "", "&Write", c::kWrite, S::kNormal},
+      {"Operate", "", "&Verify", c::kVerify, S::kNormal},
+      {"Operate", "", "", 0, S::kSeparator},
+      {"Operate", "", "&Blank", c::kBlank, S::kNormal},
+      {"Operate", "", "&Read", c::kRead, S::kNormal},
+      {"Addr Operate", "", "&Move To", c::kMoveTo, S::kGrayed},
+      {"Addr Operate", "", "&View Data", c::kViewData, S::kGrayed},
+      {"Addr Operate", "", "Find &Datas", c::kFindData, S::kGrayed},
+      {"Addr Operate", "", "File &Fill", c::kFileFill, S::kGrayed},
+      {"Addr Operate", "", "&Chip Fill", c::kChipFill, S::kGrayed},
+      {"Addr Operate", "", "", 0, S::kSeparator},
+      {"Addr Operate", "", "Write from specify file addr...", c::kWriteFromFileAddress, S::kGrayed},
+      {"Tools", "", "Files Combine", menu_id::kFilesCombine, S::kNormal},
+      {"Tools", "", "File Division", menu_id::kFileDivision, S::kNormal},
+      {"Firm Operate", "", "&Test Chip", c::kTest, S::kNormal},
+      {"Firm Operate", "", "&Firmware Version", c::kFirmwareVersion, S::kNormal},
+      {"Firm Operate", "", "", 0, S::kSeparator},
+      {"Firm Operate", "", "Firmware &Upgrade", c::kFirmwareUpgrade, S::kNormal},
+      {"Settings", "", "Remind Sound", 32809, S::kChecked},
+      {"Settings", "", "Auto Recognize", 32811, S::kChecked},
+      {"Settings", "Bulk Process", " Erase ", 32820, S::kChecked},
+      {"Settings", "Bulk Process", " Write", 32821, S::kChecked},
+      {"Settings", "Bulk Process", " Verify", 32822, S::kChecked},
+      {"Help", "", "&Contents", menu_id::kContents, S::kNormal},
+      {"Help", "", "Check &New", menu_id::kCheckNew, S::kNormal},
+      {"Help", "", "Operate log", menu_id::kOperateLog, S::kNormal},
+      {"Help", "", "", 0, S::kSeparator},
+      {"Help", "", "&Feedback", menu_id::kFeedback, S::kNormal},
+      {"Help", "", "&About Us", menu_id::kAboutUs, S::kNormal},
+  };
+  return kMenu;
+}
+
+void ShowHelpContents(Host& host, const std::filesystem::path& base,
+                      const std::function<bool(const std::filesystem::path&)>& open_with_shell) {
+  if (!open_with_shell || !open_with_shell(base / kHelpFileName))
+    host.MessageBox(kHelpNotFound, "info", BoxIcon::kWarning, BoxButtons::kOk);
+}
+
+}  // namespace tarvix

@@ -1,0 +1,144 @@
+// The operation buttons, their keys and the menu: what each button starts or stops,
+// which controls each running operation grays, how the function keys reach the
+// buttons, and the menu bar as the window builds it. Captions and tooltips live in
+// CommandState (command_state.h); this file holds the logic behind the presses.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <string_view>
+#include <vector>
+
+#include "app/command_state.h"
+#include "app/main_state.h"
+#include "app/worker.h"
+
+namespace tarvix {
+
+class BulkMode;
+class Host;
+
+// The flag a busy button raises.
+enum class StopRequest : std::uint8_t { kNone, kErase, kWrite, kVerify, kRead, kBlank };
+
+// The main-state flag of a stop request; null for kNone.
+[[nodiscard]] std::atomic<std::uint8_t>* StopFlag(MainState& state, StopRequest request);
+
+struct OperationButton {
+  int id;
+  WorkerCommand command;
+  StopRequest stop;
+};
+
+// Auto, Erase, Write, Verify, Read, Blank and Test, in window order. Bulk Mode has a
+// handler of its own (bulk_mode.h).
+[[nodiscard]] const std::vector<OperationButton>& OperationButtonTable();
+[[nodiscard]] const OperationButton* FindOperationButton(int id);
+
+// The operations that gray the others while they run.
+enum class RunningOperation : std::uint8_t { kWrite, kErase, kBlankCheck, kRead, kVerify };
+
+// What a running operation grays at its start and enables again at its end. The Bulk
+// Mode button is in none of them.
+struct OperationControls {
+  int button;                     // its own button, which turns into a stop button
+  std::vector<int> commands;      // DisableCommand at the start, EnableCommand at the end
+  std::vector<int> menu_grayed;   // GrayMenuItem at the start
+  std::vector<int> menu_enabled;  // EnableMenuItem at the end
+  bool file_fill_when_edit_mode;  // "File Fill" enabled at the end, only in edit mode
+};
+[[nodiscard]] const OperationControls& ControlsOf(RunningOperation operation);
+
+// Presses of the operation buttons, their menu items and their keys. Runs on the
+// window thread; it only sets flags and hands commands to the worker.
+class OperationCommands {
+ public:
+  // `bulk` handles the Bulk Mode button (1026); may be null where there is none.
+  OperationCommands(MainState& state, CommandState& commands, Worker& worker, BulkMode* bulk);
+
+  // A click, menu choice or key for command `id`. False when `id` is not one of the
+  // operation commands (the caller dispatches it elsewhere).
+  bool Press(int id);
+
+  // Erase, Write, Verify, Read, Blank: a busy caption ("Stop...") raises the stop
+  // request; otherwise the request is cleared and the command handed over.
+  void ButtonPressed(const OperationButton& button);
+  // Auto: command 14 with the erase, write and verify stop requests cleared.
+  void AutoPressed();
+  // Test: command 23.
+  void TestPressed();
+
+ private:
+  MainState& state_;
+  CommandState& commands_;
+  Worker& worker_;
+  BulkMode* bulk_;
+};
+
+// Keys the window looks at before normal dispatch.
+enum class Key : std::uint8_t {
+  kEscape,
+  kEnter,
+  kF2,
+  kF3,
+  kF4,
+  kF5,
+  kF6,
+  kF7,
+  kF8,
+  kF9,
+  kO,
+  kOther
+};
+
+struct KeyBinding {
+  Key key;
+  bool ctrl;          // the key counts only with Ctrl held
+  int command;        // the command sent to the window
+  bool when_enabled;  // sent only while the control of that id is enabled
+};
+[[nodiscard]] const std::vector<KeyBinding>& KeyMap();
+
+struct KeyOutcome {
+  bool swallowed = false;    // not dispatched further
+  int send = 0;              // the command to send to the window, 0 for none
+  bool commit_cell = false;  // Enter: commit the hex view's cell edit
+};
+// `window_has_focus`: any window of the program has the keyboard focus.
+[[nodiscard]] KeyOutcome TranslateKey(Key key, bool ctrl, const CommandState& commands,
+                                      bool window_has_focus);
+
+// The menu bar.
+enum class MenuState : std::uint8_t { kNormal, kGrayed, kChecked, kSeparator };
+struct MenuEntry {
+  std::string_view menu;     // "File", "Operate", ...
+  std::string_view submenu;  // "Bulk Process" for its three items, else empty
+  std::string_view text;     // "&Open"; empty for a separator
+  int id;                    // 0 for a separator
+  MenuState state;           // at creation
+};
+[[nodiscard]] const std::vector<MenuEntry>& MainMenu();
+
+// Menu ids of the commands that lead nowhere else.
+namespace menu_id {
+inline constexpr int kExist = 1;
+inline constexpr int kAboutUs = 1025;
+inline constexpr int kContents = 32797;
+inline constexpr int kCheckNew = 32814;
+inline constexpr int kFeedback = 32813;
+inline constexpr int kOperateLog = 32819;
+inline constexpr int kFilesCombine = 32817;
+inline constexpr int kFileDivision = 32818;
+}  // namespace menu_id
+
+inline constexpr char kHelpFileName[] = "VRNT_Tarvix.CHM";
+inline constexpr char kHelpNotFound[] = "not find file";
+
+// Help > "&Contents": the help file beside the settings, opened with the shell.
+// `open_with_shell` returns false when the file does not exist.
+void ShowHelpContents(Host& host, const std::filesystem::path& base,
+                      const std::function<bool(const std::filesystem::path&)>& open_with_shell);
+
+}  // namespace tarvix

@@ -1,0 +1,81 @@
+#include "operations/auto_sequence.h"
+
+#include "device/command_protocol.h"
+#include "device/operation_clock.h"
+#include "operations/erase.h"
+#include "operations/pre_check.h"
+#include "operations/verify.h"
+#include "operations/write.h"
+
+namespace tarvix {
+
+AutoSteps ChipAutoSteps(OperationContext& ctx) {
+  return {[&ctx](bool pre_check) { return EraseChip(ctx, pre_check); },
+          [&ctx](bool pre_check) { return WriteChip(ctx, pre_check); },
+          [&ctx](bool pre_check) { return VerifyChip(ctx, pre_check); }};
+}
+
+std::string AutoFinishedText(bool erased, bool wrote, bool verified, std::int64_t elapsed_seconds) {
+  std::string text = "Auto ";
+  if (erased) text += "Erase ";
+  if (wrote) text += "Write ";
+  if (verified) text += "Verify ";
+  return text + "finished," + FormatElapsed(elapsed_seconds);
+}
+
+void AutoStepPause(OperationContext& ctx) {
+  (void)SendCommand(ctx.link, ctx.packet, command_code::kResetParameters, kAutoPauseTimeoutMs);
+  ctx.clock.SleepMs(kAutoPauseResetWaitMs);
+  // Code 25 made the programmer forget the chip; the packet gets it back whole.
+  std::uint32_t capacity = 0;
+  if (ctx.packet.LoadChipParameters(ctx.catalogue, ctx.state.selected_chip_index.load(), &capacity))
+    ctx.state.chip_capacity.store(capacity);
+  (void)SendCommand(ctx.link, ctx.packet, command_code::kSetParameters, kAutoPauseTimeoutMs);
+  ctx.clock.SleepMs(kAutoPauseParametersWaitMs);
+}
+
+bool AutoSequence(OperationContext& ctx, const AutoSteps& steps) {
+  ctx.host.ClearLog();
+  if (RefuseInDfuMode(ctx)) return false;
+  if (!ctx.image.Loaded()) {
+    ctx.host.ShowStatus(kFileNotOpened, true, false);
+    ctx.host.MessageBox(kAutoNoImageBox, "info", BoxIcon::kWarning, BoxButtons::kOk);
+    return false;
+  }
+
+  const bool bulk = ctx.state.bulk_mode.load() != 0;
+  const auto chosen = [&](SettingItem item) { return !bulk || ctx.settings.IsOn(item); };
+  // The elapsed time comes from the monotonic clock: a run that passes midnight
+  // still shows its real duration.
+  const OperationClock started(ctx.clock);
+  bool pre_check = true;
+  bool erased = false, wrote = false, verified = false;
+  bool last = true;
+
+  if (chosen(SettingItem::kBulkErase)) {
+    const bool ok = steps.erase(pre_check);
+    erased = true;
+    pre_check = false;
+    if (!ok) return false;
+  }
+  if (chosen(SettingItem::kBulkWrite)) {
+    if (erased) AutoStepPause(ctx);
+    last = steps.write(pre_check);
+    wrote = true;
+    pre_check = false;
+  }
+  if (last && chosen(SettingItem::kBulkVerify)) {
+    if (erased && !wrote) AutoStepPause(ctx);
+    last = steps.verify(pre_check);
+    verified = true;
+  }
+  if (!last) return false;
+
+  if (bulk) ctx.state.bulk_success_count.fetch_add(1);
+  ctx.host.ShowStatus(AutoFinishedText(erased, wrote, verified, started.ElapsedSeconds()), false,
+                      false);
+  ctx.settings.PlaySound(ctx.host, ctx.state.paths.finish_sound);
+  return true;
+}
+
+}  // namespace tarvix

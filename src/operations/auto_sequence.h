@@ -1,0 +1,44 @@
+// Auto (worker command 14): erase, write and verify the chip from the loaded image in
+// one run. Outside bulk mode all three steps run; in bulk mode the "Bulk Process"
+// settings choose them. Only the first step that runs checks the chip and asks the
+// user; between steps the programmer's parameters are reset and sent again.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "operations/operation_context.h"
+
+namespace tarvix {
+
+inline constexpr char kAutoNoImageBox[] = "file is not opened!      ";
+// Time-outs and waits of the pause between two steps.
+inline constexpr int kAutoPauseTimeoutMs = 1000;
+inline constexpr int kAutoPauseResetWaitMs = 20;
+inline constexpr int kAutoPauseParametersWaitMs = 50;
+
+// The three steps; each takes the pre-check flag and returns its success.
+struct AutoSteps {
+  std::function<bool(bool pre_check)> erase;
+  std::function<bool(bool pre_check)> write;
+  std::function<bool(bool pre_check)> verify;
+};
+
+// EraseChip, WriteChip and VerifyChip on `ctx`.
+[[nodiscard]] AutoSteps ChipAutoSteps(OperationContext& ctx);
+
+// "Auto " + "Erase " / "Write " / "Verify " for each step that ran + "finished,%d:%d".
+[[nodiscard]] std::string AutoFinishedText(bool erased, bool wrote, bool verified,
+                                           std::int64_t elapsed_seconds);
+
+// The auto routine. True when every step that ran succeeded; then, in bulk mode, the
+// bulk success counter is one higher.
+[[nodiscard]] bool AutoSequence(OperationContext& ctx, const AutoSteps& steps);
+[[nodiscard]] inline bool AutoSequence(OperationContext& ctx) {
+  return AutoSequence(ctx, ChipAutoSteps(ctx));
+}
+
+// The pause between two steps: code 25, the selected chip's parameters again, code 0.
+void AutoStepPause(OperationContext& ctx);
+
+}  // namespace tarvix
