@@ -35,7 +35,7 @@ std::vector<std::uint64_t> AllMatches(const std::vector<std::uint8_t>& data,
   return found;
 }
 
-// The search exactly as written down: blocks of 1024000 bytes overlapping by f - 1,
+// A slow reference of the search: blocks of 1024000 bytes overlapping by f - 1,
 // windows compared as hexadecimal text, the shift by the longest overlap with the
 // pattern's start, and the step past a whole match.
 std::vector<std::uint64_t> LiteralSearch(const std::vector<std::uint8_t>& data,
