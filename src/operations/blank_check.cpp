@@ -42,14 +42,12 @@ void EnableLinkMenuItems(Host& host) {
 }  // namespace
 
 std::string NotBlankText(std::span<const std::uint8_t, 6> reply) {
+  // Only the numbers are zero-padded; the words keep their blanks.
   char text[64];
-  std::snprintf(text, sizeof text, "chip is not blank\r\nAddr:%2X%2X%2X%2X\r\nData:%2X",
+  std::snprintf(text, sizeof text, "chip is not blank\r\nAddr:%02X%02X%02X%02X\r\nData:%02X",
                 unsigned{reply[1]}, unsigned{reply[2]}, unsigned{reply[3]}, unsigned{reply[4]},
                 unsigned{reply[5]});
-  std::string out = text;
-  for (char& c : out)
-    if (c == ' ') c = '0';
-  return out + "           ";
+  return std::string(text) + "           ";
 }
 
 bool BlankCheck(OperationContext& ctx) {
