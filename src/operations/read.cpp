@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <vector>
 
 #include "app/command_state.h"
 #include "buffer/hex_page.h"
@@ -18,6 +19,7 @@ namespace tarvix {
 namespace {
 
 constexpr int kReadCommandTimeoutMs = 5000;
+constexpr std::size_t kStagingSize = 32 * kReadChunkSize;
 
 constexpr std::array kReadDisabledButtons{control_id::kVerify, control_id::kErase,
                                           control_id::kAuto,   control_id::kTest,
@@ -104,27 +106,31 @@ bool ReadChip(OperationContext& ctx) {
 
   const std::uint32_t capacity = state.chip_capacity.load();
   const int ask = static_cast<int>(std::min<std::uint32_t>(capacity, kReadChunkSize));
-  std::array<std::uint8_t, kReadChunkSize> receive{};
+  // Replies land in a staging area that is appended to the file when full, so a chip
+  // costs a few large writes instead of one per reply.
+  std::vector<std::uint8_t> staging(kStagingSize);
+  std::size_t staged = 0;
+  const auto flush = [&] {
+    const bool ok = WriteAll(fd, staging.data(), staged);
+    staged = 0;
+    return ok;
+  };
   std::uint64_t received = 0;
   std::uint8_t last_percent = 0;
   bool success = true;
   bool file_failed = false;
   while (capacity > 0) {
     if (state.read_abandoned.load() != 0 || state.stop_read.load() != 0) break;
-    const int got = ctx.link.BulkRead(receive.data(), ask, kReadTimeoutMs);
-    if (got <= 0) {
-      host.ShowProgress(false);
-      state.busy_reading = 0;
-      success = false;
-      break;
-    }
-    if (!WriteAll(fd, receive.data(), static_cast<std::size_t>(got))) {
-      host.ShowProgress(false);
-      state.busy_reading = 0;
-      success = false;
+    if (staging.size() - staged < static_cast<std::size_t>(ask) && !flush()) {
       file_failed = true;
       break;
     }
+    const int got = ctx.link.BulkRead(staging.data() + staged, ask, kReadTimeoutMs);
+    if (got <= 0) {
+      success = false;
+      break;
+    }
+    staged += static_cast<std::size_t>(std::min(got, ask));
     received += static_cast<std::uint64_t>(got);
     const auto percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(
         static_cast<double>(received) * 100.0 / static_cast<double>(capacity)));
@@ -133,6 +139,13 @@ bool ReadChip(OperationContext& ctx) {
       last_percent = percent;
     }
     if (received >= capacity) break;
+  }
+  // What arrived before a failure is kept in the file as well.
+  if (!flush()) file_failed = true;
+  if (!success || file_failed) {
+    host.ShowProgress(false);
+    state.busy_reading = 0;
+    success = false;
   }
 
   const bool closed = ::close(fd) == 0;

@@ -10,6 +10,7 @@
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "device/version_notice.h"
+#include "operations/image_stream.h"
 #include "operations/pre_check.h"
 
 namespace tarvix {
@@ -98,9 +99,18 @@ struct Comparison {
   }
 };
 
-// Fills `area` with the image bytes at `offset`, 0xFF past the image's end.
-bool FillCompareArea(const ImageBuffer& image, std::uint64_t offset, std::span<std::uint8_t> area) {
-  return image.ReadChipSized(offset, area);
+// The image's bytes at `offset` as the chip should hold them (0xFF past the image):
+// straight from the stream's window when it has them all, else assembled in `area`.
+bool ImageBlock(ImageStream& stream, std::uint64_t offset, std::span<std::uint8_t> area,
+                const std::uint8_t** out) {
+  std::span<const std::uint8_t> part;
+  if (!stream.View(offset, area.size(), &part)) return false;
+  if (part.size() == area.size()) {
+    *out = part.data();
+    return true;
+  }
+  *out = area.data();
+  return stream.ReadChipSized(offset, area);
 }
 
 // Receives exactly `size` bytes of chip data. A short reply is completed by further
@@ -172,6 +182,8 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
 
   std::array<std::uint8_t, kVerifyBlockSize> compare{};
   std::array<std::uint8_t, kVerifyBlockSize> receive{};
+  ImageStream stream(ctx.image);
+  const std::uint8_t* file = nullptr;
   Comparison run{ctx};
   bool link_error = false;
   const auto fail = [&](const char* text) {
@@ -183,7 +195,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
   for (std::uint32_t block = 0; block < blocks; ++block) {
     if (state.stop_verify.load() != 0) break;
     const std::uint64_t offset = std::uint64_t{block} * kVerifyBlockSize;
-    if (!FillCompareArea(ctx.image, offset, compare)) {
+    if (!ImageBlock(stream, offset, compare, &file)) {
       fail(kWorkingCopyReadFailed);
       break;
     }
@@ -191,7 +203,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
       fail(kDeviceConnectError);
       break;
     }
-    run.CompareBlock(compare.data(), receive.data(), kVerifyBlockSize);
+    run.CompareBlock(file, receive.data(), kVerifyBlockSize);
     if (run.cancelled) break;
     const int percent = Percent(run.address, capacity);
     host.SetProgress(percent, ProgressCaption(percent), CaptionAlign::kCentre);
@@ -199,7 +211,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
 
   if (state.stop_verify.load() == 0 && !link_error && rest > 0 && !run.cancelled) {
     const std::uint64_t offset = std::uint64_t{blocks} * kVerifyBlockSize;
-    if (!FillCompareArea(ctx.image, offset, std::span(compare.data(), rest))) {
+    if (!ImageBlock(stream, offset, std::span(compare.data(), rest), &file)) {
       fail(kWorkingCopyReadFailed);
     } else if (!ReceiveChipData(ctx.link, receive.data(), static_cast<int>(rest))) {
       fail(kDeviceConnectError);
@@ -207,7 +219,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
       int last_percent = 0;
       for (std::uint32_t i = 0; i < rest; ++i) {
         // Code 9 for a cancel here is sent with the end of the run.
-        if (compare[i] != receive[i] && !run.Mismatch(compare[i], receive[i], false)) break;
+        if (file[i] != receive[i] && !run.Mismatch(file[i], receive[i], false)) break;
         ++run.address;
         const int percent = Percent(run.address, capacity);
         if (percent > last_percent) {

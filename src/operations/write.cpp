@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <span>
 
 #include "app/command_state.h"
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "device/version_notice.h"
+#include "operations/image_stream.h"
 #include "operations/pre_check.h"
 
 namespace tarvix {
@@ -132,24 +132,26 @@ bool WriteStream(OperationContext& ctx) {
                                   ? std::min(image_size, capacity)
                                   : capacity;
 
-  std::array<std::uint8_t, kWriteChunkSize> send{};
+  ImageStream stream(ctx.image);
+  std::array<std::uint8_t, kWriteChunkSize> blank{};
+  blank.fill(0xFF);
   std::uint64_t written = 0;
   int last_percent = 0;
   // Nothing to send (empty SPI image, capacity 0): no empty transfer, no 0/0 percentage.
   while (written < total) {
     std::uint64_t chunk = std::min<std::uint64_t>(kWriteChunkSize, total - written);
+    const std::uint8_t* data = blank.data();
     if (written < image_size) {
       // Reading at the accepted count is the same as moving the position back by
       // what the device did not take: those bytes go out again.
-      const std::int64_t got = ctx.image.ReadWorking(written, std::span(send.data(), chunk));
-      if (got <= 0) return AbandonStream(ctx, kWorkingCopyReadFailed);
-      chunk = static_cast<std::uint64_t>(got);
-    } else {
-      std::memset(send.data(), 0xFF, chunk);
+      std::span<const std::uint8_t> part;
+      if (!stream.View(written, static_cast<std::size_t>(chunk), &part) || part.empty())
+        return AbandonStream(ctx, kWorkingCopyReadFailed);
+      data = part.data();
+      chunk = part.size();
     }
 
-    const int accepted =
-        ctx.link.BulkWrite(send.data(), static_cast<int>(chunk), kWriteChunkTimeoutMs);
+    const int accepted = ctx.link.BulkWrite(data, static_cast<int>(chunk), kWriteChunkTimeoutMs);
     if (accepted < 0) return AbandonStream(ctx, kDeviceConnectError);
     written += std::min<std::uint64_t>(static_cast<std::uint64_t>(accepted), chunk);
 
@@ -180,11 +182,10 @@ bool WriteStream(OperationContext& ctx) {
       host.ShowStatus(kWriteFinished, true, false);
     }
 
-    send[0] = 0;
+    std::uint8_t mark = 0;
     confirmed = false;
     for (int i = 0; i < kWriteEndMarkReads && !confirmed; ++i)
-      confirmed = ctx.link.BulkRead(send.data(), 1, kWriteEndMarkTimeoutMs) >= 1 &&
-                  send[0] == kWriteEndMark;
+      confirmed = ctx.link.BulkRead(&mark, 1, kWriteEndMarkTimeoutMs) >= 1 && mark == kWriteEndMark;
     // The end mark says the programmer has stored everything; without it the chip
     // may hold only part of the image, which must not stand as a success.
     if (!confirmed) host.ShowStatus(kWriteNotConfirmed, true, true);
