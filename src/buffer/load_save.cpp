@@ -16,6 +16,7 @@
 #include "buffer/change_log.h"
 #include "buffer/hex_page.h"
 #include "buffer/path_box.h"
+#include "buffer/write_from_address.h"
 
 namespace tarvix {
 
@@ -128,11 +129,11 @@ bool FileLoadSave::Load(const std::filesystem::path& path, bool user_chosen) {
     return false;
   }
   if (IsCapFile(path)) {
-    if (!cap_handler_) {
-      host_.MessageBox(kFileOpenFailedBox, "info", BoxIcon::kWarning, BoxButtons::kOk);
-      return false;
-    }
-    return cap_handler_(path, kCapHeaderSize);
+    if (cap_handler_) return cap_handler_(path, kCapHeaderSize);
+    // Without a dialog (command-line tool, tests) the dialog's OK runs at once.
+    return LoadFromFileAddress(
+        paths.temp_folder, host_, [this](const std::filesystem::path& p) { return Load(p, false); },
+        path, kCapHeaderSize);
   }
   const std::string path_text = ShortenPathForBox(path.string());
   const bool chip_data = SamePath(path, paths.chip_data);

@@ -39,9 +39,10 @@ inline constexpr char kSystemFileForbid[] = "system file is forbid!    ";
 
 class FileLoadSave {
  public:
-  // Where a ".cap" file goes instead of loading: the write-from-address routine with
+  // Where a ".cap" file goes instead of loading: the write-from-address dialog with
   // the given base address and its address box locked. It loads the result itself
   // (through Load with user_chosen false) and returns true when an image was loaded.
+  // Without a handler the dialog's OK runs at once (LoadFromFileAddress).
   using CapFileHandler =
       std::function<bool(const std::filesystem::path& file, std::uint32_t base_address)>;
   // The save dialog: the chosen path, or nothing on Cancel.

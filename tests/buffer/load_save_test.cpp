@@ -114,6 +114,20 @@ TEST_F(LoadSaveTest, CapFilesGoToWriteFromAddressWithBase2048) {
   EXPECT_FALSE(buffer_->Loaded());  // the handler loads, not the plain load
 }
 
+TEST_F(LoadSaveTest, CapFileWithoutADialogLoadsItsTailFrom2048) {
+  auto bytes = Counting(2048 + 256, 9);
+  auto path = MakeFile("image.Cap", bytes);
+  ASSERT_TRUE(files_->Load(path, true));
+  EXPECT_EQ(buffer_->Size(), 256u);
+  EXPECT_EQ(ReadFile(state_.paths.working_copy),
+            std::vector<std::uint8_t>(bytes.begin() + 2048, bytes.end()));
+  EXPECT_EQ(buffer_->CurrentPath(), state_.paths.temp_folder / "tempFile.bin");
+  // A header and nothing after it is out of range; the image stays as it was.
+  EXPECT_FALSE(files_->Load(MakeFile("short.cap", Counting(2048)), true));
+  EXPECT_EQ(LastBox().text, "the address is out of range!   ");
+  EXPECT_EQ(buffer_->Size(), 256u);
+}
+
 TEST_F(LoadSaveTest, LoadFailuresReportAndKeepThePreviousImage) {
   Open(MakeFile("good.bin", Counting(32)));
   EXPECT_FALSE(files_->Load(base_ / "missing.bin", true));
