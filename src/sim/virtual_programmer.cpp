@@ -165,6 +165,33 @@ void VirtualProgrammer::ReplaceReply(ReplyKind kind, std::vector<std::uint8_t> b
   AddReplyFault(std::move(f));
 }
 
+void VirtualProgrammer::TruncateReply(ReplyKind kind, std::uint64_t kept_bytes, int times) {
+  AddReplyFault({kind, ReplyFault::Action::kTruncate, {}, kept_bytes, 0, times});
+}
+
+void VirtualProgrammer::CorruptReply(ReplyKind kind, std::uint64_t offset, int times) {
+  AddReplyFault({kind, ReplyFault::Action::kCorrupt, {}, offset, 0, times});
+}
+
+void VirtualProgrammer::DelayReply(ReplyKind kind, std::int64_t ms, int times) {
+  AddReplyFault({kind,
+                 ReplyFault::Action::kDelay,
+                 {},
+                 static_cast<std::uint64_t>(std::max<std::int64_t>(0, ms)),
+                 0,
+                 times});
+}
+
+void VirtualProgrammer::WrongFirmwareReadBack(std::uint64_t offset) {
+  // Read-back comes in 1024-byte blocks: spoil the block that holds the offset.
+  AddReplyFault({ReplyKind::kDfuReadBack,
+                 ReplyFault::Action::kCorrupt,
+                 {},
+                 offset % 1024,
+                 static_cast<int>(offset / 1024),
+                 1});
+}
+
 void VirtualProgrammer::AddLinkFault(LinkFault fault) {
   Lock lock(mutex_);
   link_faults_.push_back(fault);

@@ -135,6 +135,11 @@ class VirtualProgrammer {
   void AddReplyFault(ReplyFault fault);
   void DropReply(ReplyKind kind, int times = 1);
   void ReplaceReply(ReplyKind kind, std::vector<std::uint8_t> bytes, int times = 1);
+  void TruncateReply(ReplyKind kind, std::uint64_t kept_bytes, int times = 1);
+  void CorruptReply(ReplyKind kind, std::uint64_t offset, int times = 1);
+  void DelayReply(ReplyKind kind, std::int64_t ms, int times = 1);
+  // The firmware read-back differs from what was written (byte `offset` of the image).
+  void WrongFirmwareReadBack(std::uint64_t offset = 0);
   void AddLinkFault(LinkFault fault);
   void TimeOutNextTransfer(Pipe pipe = Pipe::kAny) {
     AddLinkFault({pipe, LinkFault::Action::kTimeOut});

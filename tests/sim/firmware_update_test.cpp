@@ -219,10 +219,7 @@ TEST_F(FirmwareUpdateTest, EachFaultKnobReachesItsFailure) {
   const Case cases[] = {
       {2, [](VirtualProgrammer& p) { p.FailReenumeration(true); }},
       {3, [](VirtualProgrammer& p) { p.DropReply(ReplyKind::kDfuHandshake, -1); }},
-      {3,
-       [](VirtualProgrammer& p) {
-         p.AddReplyFault({ReplyKind::kDfuHandshake, Action::kDelay, {}, 10000, 0, -1});
-       }},
+      {3, [](VirtualProgrammer& p) { p.DelayReply(ReplyKind::kDfuHandshake, 10000, -1); }},
       {4, [](VirtualProgrammer& p) { p.ReplaceReply(ReplyKind::kDfuStart, {0x00}); }},
       {5, [](VirtualProgrammer& p) { p.DropReply(ReplyKind::kDfuStart); }},
       {6,
@@ -237,10 +234,8 @@ TEST_F(FirmwareUpdateTest, EachFaultKnobReachesItsFailure) {
        [](VirtualProgrammer& p) {
          p.AddReplyFault({ReplyKind::kDfuReadBack, Action::kCorrupt, {}, 100, 1, 1});
        }},
-      {9,
-       [](VirtualProgrammer& p) {
-         p.AddReplyFault({ReplyKind::kDfuReadBack, Action::kTruncate, {}, 1000, 0, 1});
-       }},
+      {8, [](VirtualProgrammer& p) { p.WrongFirmwareReadBack(4095); }},
+      {9, [](VirtualProgrammer& p) { p.TruncateReply(ReplyKind::kDfuReadBack, 1000); }},
       {10, [](VirtualProgrammer& p) { p.ReplaceReply(ReplyKind::kDfuFinish, {0x0B}); }},
       {11, [](VirtualProgrammer& p) { p.DropReply(ReplyKind::kDfuFinish); }},
   };

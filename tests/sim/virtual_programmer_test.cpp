@@ -293,6 +293,34 @@ TEST_F(ProgrammerTest, FillOnFlashErasesTheBlockSoBitsCanBeSetAgain) {
   EXPECT_EQ(chip.ReadByte(0x1000), 0xFF);  // outside the block: untouched
 }
 
+// The ways a fill block exchange can break, as the host sees them.
+TEST_F(ProgrammerTest, FillFaultKnobsBreakEachStepOfTheExchange) {
+  VirtualChip& chip = Insert(testing::Eeprom(ChipFamily::kEeprom24, 256, false, 16));
+  Open();
+  int r = 0;
+  // The block comes short: the second piece read finds only the status byte.
+  programmer->TruncateReply(ReplyKind::kFillBlock, 10);
+  ASSERT_EQ(Send32(19, 0, 5000), 20);
+  EXPECT_EQ(Read(16, 5000).size(), 10u);
+  EXPECT_EQ(Read(16, 5000), (Bytes{kFillBlockSent}));
+  // No status byte after the block.
+  programmer->DropReply(ReplyKind::kFillBlockStatus);
+  ASSERT_EQ(Send32(19, 0, 5000), 20);
+  EXPECT_EQ(Read(16, 5000).size(), 16u);
+  Read(1, 50000, &r);
+  EXPECT_EQ(r, kResultTimeout);
+  // The merged block is not taken.
+  programmer->AddLinkFault({Pipe::kBulkOut, LinkFault::Action::kFail});
+  EXPECT_EQ(Write(Bytes(16, 0x00)), kResultIoError);
+  // No status byte after code 2: the block is written all the same.
+  EXPECT_EQ(Write(Bytes(16, 0x00)), 16);
+  programmer->DropReply(ReplyKind::kFillEnd);
+  ASSERT_EQ(Send(2, {}, 5000), 20);
+  Read(1, 60000, &r);
+  EXPECT_EQ(r, kResultTimeout);
+  EXPECT_EQ(chip.ReadByte(15), 0x00);
+}
+
 TEST_F(ProgrammerTest, FillWithoutABlockSizeDoesNothing) {
   auto d = testing::SpiFlash(1 << 16);
   Insert(d);
