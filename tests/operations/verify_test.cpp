@@ -376,6 +376,15 @@ TEST_F(VerifyTest, UnpluggedInTheMiddle) {
   ExpectImageUntouched();
 }
 
+TEST_F(VerifyTest, WorkingCopyShortOnDiskIsReportedNotCompared) {
+  LoadMatching(capacity_);
+  std::filesystem::resize_file(f.state.paths.working_copy, 10);  // cut behind the buffer's back
+  EXPECT_FALSE(VerifyChip(f.ctx, true));
+  ExpectStatus("file read failed!", true, true);
+  EXPECT_TRUE(f.host.BoxTexts().empty());
+  ExpectControlsRestored();
+}
+
 TEST_F(VerifyTest, TimeOutIsALinkError) {
   LoadMatching(capacity_);
   f.programmer.AddLinkFault({sim::Pipe::kBulkIn, sim::LinkFault::Action::kTimeOut, 0, 1, 1});

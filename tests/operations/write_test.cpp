@@ -437,6 +437,20 @@ TEST_F(SpiWriteTest, EmptyImageOnSpiFlashSendsNoData) {
   EXPECT_EQ(f.host.LastStatus().text, "write succeed,0 bytes,0:0");
 }
 
+TEST_F(SpiWriteTest, WorkingCopyShortOnDiskEndsTheStreamInsteadOfSpinning) {
+  LoadPattern(10000);
+  std::filesystem::resize_file(f.state.paths.working_copy, 10);  // cut behind the buffer's back
+  EXPECT_FALSE(WriteChip(f.ctx, true));
+  const auto chunks = Chunks();
+  ASSERT_EQ(chunks.size(), 1u);  // the 10 bytes there were, then nothing more to read
+  EXPECT_EQ(chunks[0].size, 10);
+  const HostRecord last = f.host.LastStatus();
+  EXPECT_EQ(last.text, "file read failed!");
+  EXPECT_TRUE(last.red);
+  EXPECT_EQ(StreamCodes(), (std::vector<int>{1}));
+  ExpectControlsRestored();
+}
+
 TEST_F(WriteTest, StreamNeedsAnOpenLink) {
   LoadPattern(100);
   ASSERT_FALSE(f.link.IsOpen());
