@@ -205,25 +205,37 @@ TEST(Erase, StopRequestEndsTheWaitAndResetsTheProgrammer) {
 }
 
 TEST(Erase, CodeFiveIsSentUpToElevenTimes) {
-  for (const int failures : {10, 11}) {
-    ProgrammedFlash f;
-    f.SetAutoRecognize(false);
-    sim::LinkFault fault;
-    fault.pipe = sim::Pipe::kInterruptOut;
-    fault.action = sim::LinkFault::Action::kFail;
-    fault.times = failures;
-    f.programmer.AddLinkFault(fault);
-    const bool ok = EraseChip(f.ctx, true);
-    EXPECT_EQ(f.traffic.CountCommand(command_code::kErase), 11u) << failures;
-    if (failures == 10) {
-      EXPECT_TRUE(ok);
-      EXPECT_EQ(f.LastStatusText(), "erase succeed.0:0");
-    } else {
-      EXPECT_FALSE(ok);
-      EXPECT_EQ(f.LastStatusText(), "device connect error");
-      EXPECT_TRUE(f.host.LastStatus().beep);
-      EXPECT_TRUE(DoneMarkReads(f).empty());
-      ExpectControlsRestored(f, id::kErase, kEraseGrayed, "Erase(F4)");
+  using Action = sim::LinkFault::Action;
+  for (const Action action : {Action::kFail, Action::kTimeOut}) {
+    for (const int failures : {10, 11}) {
+      SCOPED_TRACE(::testing::Message()
+                   << "timed out: " << (action == Action::kTimeOut) << ", failures: " << failures);
+      ProgrammedFlash f;
+      f.SetAutoRecognize(false);
+      sim::LinkFault fault;
+      fault.pipe = sim::Pipe::kInterruptOut;
+      fault.action = action;
+      fault.times = failures;
+      f.programmer.AddLinkFault(fault);
+      const std::int64_t start = f.clock.NowMs();
+      const bool ok = EraseChip(f.ctx, true);
+      EXPECT_EQ(f.traffic.CountCommand(command_code::kErase), 11u);
+      if (action == Action::kTimeOut) {
+        EXPECT_GE(f.clock.NowMs() - start, failures * 1000);
+      }
+      if (failures == 10) {
+        EXPECT_TRUE(ok);
+        EXPECT_EQ(f.LastStatusText(),
+                  "erase succeed." + std::string(action == Action::kTimeOut ? "0:10" : "0:0"));
+        EXPECT_EQ(f.ChipMemory(0, 1), std::vector<std::uint8_t>(1, 0xFF));
+      } else {
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(f.LastStatusText(), "device connect error");
+        EXPECT_TRUE(f.host.LastStatus().beep);
+        EXPECT_TRUE(DoneMarkReads(f).empty());
+        EXPECT_EQ(f.ChipMemory(0, 1), std::vector<std::uint8_t>{0x12});
+        ExpectControlsRestored(f, id::kErase, kEraseGrayed, "Erase(F4)");
+      }
     }
   }
 }

@@ -504,7 +504,8 @@ TEST(ChipRecognition, IdReplyThatNeverComes) {
 
 TEST(ChipRecognition, UnpluggedDuringTheProbes) {
   OperationFixture f("");
-  f.bus.At(300, [](sim::SimBus& bus) { bus.Unplug(); });
+  // Between the link check (about 110 ms) and the last probe (about 360 ms).
+  f.bus.At(200, [](sim::SimBus& bus) { bus.Unplug(); });
   EXPECT_EQ(ChipRecognition(f.ctx, true), kNoProgrammer);
   EXPECT_EQ(f.host.LastStatus().text, "device cannot open");
   EXPECT_LT(f.traffic.CountCommand(command_code::kReadChipId), 11u);
