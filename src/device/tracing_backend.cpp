@@ -6,15 +6,27 @@
 namespace tarvix {
 
 TracingBackend::TracingBackend(UsbBackend& inner, std::ostream& out, const Clock* clock)
-    : inner_(inner), out_(out), clock_(clock) {}
+    : inner_(inner), clock_(clock), sink_(std::make_shared<Sink>()) {
+  sink_->out = &out;
+  sink_->clock = clock;
+}
 
 TracingBackend::TracingBackend(std::unique_ptr<UsbBackend> inner, std::unique_ptr<std::ostream> out,
                                const Clock* clock)
     : owned_inner_(std::move(inner)),
-      owned_out_(std::move(out)),
       inner_(*owned_inner_),
-      out_(*owned_out_),
-      clock_(clock) {}
+      clock_(clock),
+      sink_(std::make_shared<Sink>()) {
+  sink_->owned = std::move(out);
+  sink_->out = sink_->owned.get();
+  sink_->clock = clock;
+}
+
+TracingBackend::~TracingBackend() {
+  std::lock_guard lock(sink_->mutex);
+  sink_->out = nullptr;
+  sink_->clock = nullptr;
+}
 
 std::string TracingBackend::FormatTransfer(const char* direction, int endpoint, int size,
                                            int timeout_ms, int result, const std::uint8_t* bytes,
@@ -37,11 +49,12 @@ std::string TracingBackend::FormatTransfer(const char* direction, int endpoint, 
   return line;
 }
 
-void TracingBackend::Write(const std::string& line, std::int64_t started_ms) {
-  std::lock_guard lock(mutex_);
-  if (clock_ != nullptr) out_ << "t=" << started_ms << ' ';
-  out_ << line << '\n';
-  out_.flush();  // a trace is read after crashes and kills too
+void TracingBackend::Sink::Write(const std::string& line, std::optional<std::int64_t> started_ms) {
+  std::lock_guard lock(mutex);
+  if (out == nullptr) return;
+  if (clock != nullptr) *out << "t=" << (started_ms ? *started_ms : clock->NowMs()) << ' ';
+  *out << line << '\n';
+  out->flush();  // a trace is read after crashes and kills too
 }
 
 void TracingBackend::Rescan() {
@@ -121,8 +134,8 @@ int TracingBackend::InterruptWrite(UsbHandle handle, int endpoint, const std::ui
 
 void TracingBackend::SetDeviceChangeHandler(DeviceChangeHandler handler) {
   // The notice itself is traced too, then passed on.
-  inner_.SetDeviceChangeHandler([this, handler = std::move(handler)] {
-    Write("DEVICE-CHANGE");
+  inner_.SetDeviceChangeHandler([sink = sink_, handler = std::move(handler)] {
+    sink->Write("DEVICE-CHANGE", std::nullopt);
     if (handler) handler();
   });
 }

@@ -13,6 +13,7 @@
 
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -30,6 +31,9 @@ class TracingBackend final : public UsbBackend {
   // Takes ownership of both.
   TracingBackend(std::unique_ptr<UsbBackend> inner, std::unique_ptr<std::ostream> out,
                  const Clock* clock = nullptr);
+  ~TracingBackend() override;
+  TracingBackend(const TracingBackend&) = delete;
+  TracingBackend& operator=(const TracingBackend&) = delete;
 
   void Rescan() override;
   [[nodiscard]] std::vector<UsbDeviceInfo> Devices() override;
@@ -52,17 +56,25 @@ class TracingBackend final : public UsbBackend {
                                                   const std::uint8_t* bytes, int byte_count);
 
  private:
+  // Where lines go. Shared with the device-change handler handed to the inner
+  // backend, which may outlive this wrapper; it writes nothing once the wrapper is gone.
+  struct Sink {
+    std::mutex mutex;
+    std::unique_ptr<std::ostream> owned;
+    std::ostream* out = nullptr;
+    const Clock* clock = nullptr;
+    void Write(const std::string& line, std::optional<std::int64_t> started_ms);
+  };
+
   [[nodiscard]] std::int64_t Now() const { return clock_ != nullptr ? clock_->NowMs() : 0; }
   // Transfers are stamped with the time they started; other lines with the time now.
-  void Write(const std::string& line, std::int64_t started_ms);
-  void Write(const std::string& line) { Write(line, Now()); }
+  void Write(const std::string& line, std::int64_t started_ms) { sink_->Write(line, started_ms); }
+  void Write(const std::string& line) { sink_->Write(line, std::nullopt); }
 
   std::unique_ptr<UsbBackend> owned_inner_;
-  std::unique_ptr<std::ostream> owned_out_;
   UsbBackend& inner_;
-  std::ostream& out_;
   const Clock* clock_;
-  std::mutex mutex_;
+  std::shared_ptr<Sink> sink_;
 };
 
 }  // namespace tarvix

@@ -69,6 +69,18 @@ TEST_F(DecoratorTest, TracingPassesEverythingThroughAndLogsEachCall) {
   EXPECT_EQ(lines[9], "t=100 CLOSE handle=" + std::to_string(h) + " result=0");
 }
 
+TEST_F(DecoratorTest, NoticesAfterTheTraceIsGoneStillReachTheHandlerSafely) {
+  int notices = 0;
+  std::ostringstream log;
+  {
+    TracingBackend trace(usb, log);
+    trace.SetDeviceChangeHandler([&] { ++notices; });
+  }
+  bus.Unplug();
+  EXPECT_EQ(notices, 1);
+  EXPECT_EQ(log.str(), "");
+}
+
 TEST_F(DecoratorTest, FaultInjectionShortReadsFailingLyingAndTimedOutTransfers) {
   VirtualChip& chip = Insert(testing::SpiFlash(1 << 16));
   Open();
