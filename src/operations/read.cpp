@@ -85,9 +85,11 @@ bool ReadChip(OperationContext& ctx) {
   }
 
   // An earlier chip read may be the image shown: its source descriptor stays valid
-  // while the file is truncated and refilled, and the load below replaces it.
+  // while the file is refilled, and the load below replaces it. The file is
+  // overwritten from its start and cut to what arrived at the end, which leaves the
+  // same file as emptying it first without making the file system flush it on close.
   const std::filesystem::path& chip_data = state.paths.chip_data;
-  const int fd = ::open(chip_data.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int fd = ::open(chip_data.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
     ReportChipDataFailure(host);
     return false;
@@ -130,8 +132,9 @@ bool ReadChip(OperationContext& ctx) {
       success = false;
       break;
     }
-    staged += static_cast<std::size_t>(std::min(got, ask));
-    received += static_cast<std::uint64_t>(got);
+    const int kept = std::min(got, ask);
+    staged += static_cast<std::size_t>(kept);
+    received += static_cast<std::uint64_t>(kept);
     const auto percent = static_cast<std::uint8_t>(static_cast<std::uint64_t>(
         static_cast<double>(received) * 100.0 / static_cast<double>(capacity)));
     if (percent > last_percent) {
@@ -140,8 +143,8 @@ bool ReadChip(OperationContext& ctx) {
     }
     if (received >= capacity) break;
   }
-  // What arrived before a failure is kept in the file as well.
-  if (!flush()) file_failed = true;
+  // What arrived before a failure is kept in the file as well, and nothing else.
+  if (!flush() || ::ftruncate(fd, static_cast<off_t>(received)) != 0) file_failed = true;
   if (!success || file_failed) {
     host.ShowProgress(false);
     state.busy_reading = 0;
