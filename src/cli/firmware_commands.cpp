@@ -1,0 +1,118 @@
+// upgrade: the programmer firmware upgrade from a ".tvx" file; tvx make: a valid
+// ".tvx" file from a payload, for tests and for the simulated programmer.
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "cli/cli_context.h"
+#include "cli/cli_host.h"
+#include "cli/device_setup.h"
+#include "device/usb_link.h"
+#include "firmware/firmware_upgrade.h"
+#include "firmware/tvx_image.h"
+
+namespace tarvix::cli {
+namespace {
+
+std::string JsonBool(bool b) {
+  return b ? "true" : "false";
+}
+
+int Upgrade(Context& c) {
+  const auto& args = c.options().args;
+  if (args.size() != 1 || args[0].empty()) return UsageError("upgrade needs FILE.tvx");
+  std::optional<Device> device = MakeDevice(c);
+  if (!device) return kExitFailed;
+
+  CliHost host(CliHostOptions::FromTerminal(c.options().yes), SystemLocalTime, &c.state());
+  MainState& state = c.state();
+  UsbLink link(*device->backend, host, state);
+  link.SetLinkParameters();
+
+  // The dialog's bar is the tool's progress bar; its last text is the run's answer.
+  FirmwareUpgradeDialog dialog;
+  dialog.ChooseFile(args[0]);
+  dialog.SetBarListener([&host](const FirmwareUpgradeDialog::Bar& bar) {
+    host.SetProgress(bar.position, bar.text, CaptionAlign::kCentre);
+  });
+  host.ShowProgress(true);
+  const int result = UpgradeFirmware(link, c.packet(), host, state, *device->clock, dialog);
+  host.ShowProgress(false);
+  if (link.IsOpen()) link.CloseDevice();
+
+  const bool ok = result == kUpgradeSucceeded;
+  const std::string text = dialog.CurrentBar().text;
+  if (c.options().json) {
+    std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(host.LastStatus())
+              << ",\"failure\":" << (result > 0 ? std::to_string(result) : "null")
+              << ",\"text\":" << JsonString(text) << ",\"file\":" << JsonString(args[0])
+              << ",\"dfu_mode\":" << JsonBool(state.dfu_mode.load() != 0) << "}\n";
+  } else if (result != kUpgradeNoProgrammer) {
+    std::cout << text << "\n";
+  }
+  return ok ? kExitOk : kExitFailed;
+}
+
+int TvxMake(Context& c) {
+  const auto& args = c.options().args;
+  if (args.size() != 2 || args[0].empty() || args[1].empty())
+    return UsageError("tvx make needs PAYLOAD and OUT.tvx");
+  const std::filesystem::path in_path = args[0], out_path = args[1];
+  std::ifstream in(in_path, std::ios::binary);
+  if (!in || std::filesystem::is_directory(in_path)) {
+    std::cerr << "tarvix-cli: cannot open " << in_path.string() << "\n";
+    return kExitFailed;
+  }
+  const std::vector<std::uint8_t> payload((std::istreambuf_iterator<char>(in)), {});
+  if (in.bad()) {
+    std::cerr << "tarvix-cli: cannot read " << in_path.string() << "\n";
+    return kExitFailed;
+  }
+  std::string error;
+  const auto image = MakeTvx(payload, &error);
+  if (!image) {
+    std::cerr << "tarvix-cli: " << in_path.string() << ": " << error << "\n";
+    return kExitFailed;
+  }
+  // Written beside the target first, so a failure never leaves half an image under its name.
+  const std::filesystem::path part = out_path.string() + ".part";
+  std::error_code ec;
+  {
+    std::ofstream out(part, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(image->data()),
+              static_cast<std::streamsize>(image->size()));
+    out.close();
+    if (!out) {
+      std::filesystem::remove(part, ec);
+      std::cerr << "tarvix-cli: cannot write " << out_path.string() << "\n";
+      return kExitFailed;
+    }
+  }
+  std::filesystem::rename(part, out_path, ec);
+  if (ec) {
+    std::filesystem::remove(part, ec);
+    std::cerr << "tarvix-cli: cannot write " << out_path.string() << "\n";
+    return kExitFailed;
+  }
+  const std::size_t n = image->size();
+  const std::uint32_t sum = (std::uint32_t{(*image)[n - 3]} << 16) |
+                            (std::uint32_t{(*image)[n - 2]} << 8) | (*image)[n - 1];
+  if (c.options().json) {
+    std::cout << "{\"ok\":true,\"status\":\"\",\"file\":" << JsonString(out_path.string())
+              << ",\"bytes\":" << n << ",\"checksum\":" << sum << "}\n";
+  } else {
+    std::cout << out_path.string() << ": " << n << " bytes, checksum " << sum << "\n";
+  }
+  return kExitOk;
+}
+
+const Registration kUpgrade{
+    {"upgrade", "upgrade FILE.tvx       programmer firmware upgrade", Upgrade}};
+const Registration kTvxMake{
+    {"tvx make", "tvx make PAYLOAD OUT.tvx   a firmware image file of PAYLOAD", TvxMake}};
+
+}  // namespace
+}  // namespace tarvix::cli
