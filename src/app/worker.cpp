@@ -37,10 +37,12 @@ bool DeviceChangesNeedRerun(std::int32_t count) {
 Worker::Worker(MainState& state, Hooks hooks) : state_(state), hooks_(std::move(hooks)) {}
 
 Worker::~Worker() {
-  if (thread_.joinable()) {
-    RequestExit();
-    thread_.join();
-  }
+  Stop();
+}
+
+void Worker::Stop() {
+  RequestExit();
+  if (thread_.joinable()) thread_.join();
 }
 
 void Worker::SetOperation(WorkerCommand code, Operation operation) {

@@ -105,6 +105,9 @@ class Worker {
   void DeviceChangeNotice();
   // Exit request := 1, then resume, so an idle worker ends.
   void RequestExit();
+  // Exit request, then waits for the thread to end (the running operation finishes
+  // first). Nothing to wait for without a thread.
+  void Stop();
 
   // Waits until the worker has taken every resume given so far and is idle again (or
   // has ended). False on time-out. For the command-line tool and the tests.

@@ -1,0 +1,178 @@
+#include "app/program.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "buffer/write_from_address.h"
+#include "device/command_protocol.h"
+#include "firmware/firmware_version.h"
+#include "operations/auto_sequence.h"
+#include "operations/blank_check.h"
+#include "operations/erase.h"
+#include "operations/read.h"
+#include "operations/recognition.h"
+#include "operations/verify.h"
+#include "operations/write.h"
+
+namespace tarvix {
+namespace {
+
+bool AskToLeave(Host& host, std::string_view question) {
+  return host.MessageBox(question, "info", BoxIcon::kQuestion, BoxButtons::kOkCancel) ==
+         BoxAnswer::kOk;
+}
+
+}  // namespace
+
+std::unique_ptr<InstanceGuard> PassStartUpGuards(Host& host) {
+  auto guard = std::make_unique<InstanceGuard>(InstanceGuard::kProgramLock);
+  if (guard->Busy()) {
+    host.MessageBox(InstanceGuard::kAlreadyRunningMessage, InstanceGuard::kCaption,
+                    BoxIcon::kWarning, BoxButtons::kOk);
+    return nullptr;
+  }
+  // The sibling's lock is only tested, never kept.
+  InstanceGuard sibling(InstanceGuard::kSiblingLock);
+  if (sibling.Busy()) {
+    host.MessageBox(InstanceGuard::kSiblingRunningMessage, InstanceGuard::kCaption,
+                    BoxIcon::kWarning, BoxButtons::kOk);
+    return nullptr;
+  }
+  sibling.Release();
+  return guard;
+}
+
+Program::Program(ProgramOptions options, UsbBackend& backend, Clock& clock, HostModel& host)
+    : options_(std::move(options)),
+      backend_(backend),
+      clock_(clock),
+      host_(host),
+      catalogue_(std::make_unique<ChipCatalogue>()),
+      selection_(*catalogue_, packet_, state_),
+      settings_(Paths::FromBase(options_.base).settings,
+                [this](std::string_view message) {
+                  host_.MessageBox(message, "warning", BoxIcon::kWarning, BoxButtons::kOk);
+                }),
+      link_(backend, host, state_),
+      image_(state_),
+      hex_(image_, state_, host),
+      change_log_(ChangeLog::PathIn(options_.base)),
+      files_(image_, hex_, change_log_, host),
+      page_find_view_(std::make_unique<PageFindView>(image_, hex_, host)),
+      find_view_(page_find_view_.get()),
+      ctx_{state_,      link_,      packet_, host,   settings_, clock,
+           *catalogue_, selection_, image_,  files_, &hex_},
+      worker_(state_, {}),
+      bulk_(state_, settings_, host, host.Commands(), worker_),
+      buttons_(state_, host.Commands(), worker_, &bulk_) {
+  // Paths first: every later step finds its files through them.
+  state_.paths = Paths::FromBase(options_.base);
+  if (options_.database.empty()) options_.database = state_.paths.database;
+  files_.SetChipNameSource([this] { return selection_.CurrentModel(); });
+
+  Worker::Hooks hooks;
+  hooks.link_open = [this] { return link_.IsOpen(); };
+  hooks.send_end_of_run = [this](int timeout_ms) { SendEndOfRun(timeout_ms); };
+  hooks.bulk_wait = [this] {
+    return WaitForNextChip(state_, clock_, [this] { return ChipRecognition(ctx_, true); });
+  };
+  worker_.SetHooks(std::move(hooks));
+  InstallOperations();
+}
+
+Program::~Program() {
+  if (options_.device_change_notices) backend_.SetDeviceChangeHandler(nullptr);
+  worker_.RequestExit();
+}
+
+void Program::InstallOperations() {
+  namespace w = worker_command;
+  worker_.SetOperation(w::kWrite, [this] { (void)WriteChip(ctx_, true); });
+  worker_.SetOperation(w::kErase, [this] { (void)EraseChip(ctx_, true); });
+  worker_.SetOperation(w::kRecognition, [this] { (void)ChipRecognition(ctx_, true); });
+  worker_.SetOperation(w::kVerify, [this] { (void)VerifyChip(ctx_, true); });
+  worker_.SetOperation(w::kRead, [this] { (void)ReadChip(ctx_); });
+  worker_.SetOperation(w::kAuto, [this] { (void)AutoSequence(ctx_); });
+  worker_.SetOperation(w::kBlankCheck, [this] { (void)BlankCheck(ctx_); });
+  worker_.SetOperation(w::kFirmwareVersion,
+                       [this] { (void)ShowFirmwareVersion(link_, packet_, host_, state_); });
+  worker_.SetOperation(w::kChipTest, [this] { (void)ChipTest(ctx_); });
+  worker_.SetOperation(
+      w::kFind, [this] { (void)RunFindDatas(image_, find_, state_, host_, clock_, *find_view_); });
+}
+
+void Program::SendEndOfRun(int timeout_ms) {
+  (void)SendCommand(link_, packet_, command_code::kEndOperation, timeout_ms);
+}
+
+void Program::StartUp() {
+  (void)change_log_.Prepare();
+  settings_.Load();
+  link_.SetLinkParameters();
+  packet_.SetMarks();
+  // A new current chip changes the chip rows, the chip sum and the page.
+  ConnectChipSelection(selection_, image_, hex_);
+  LoadCatalogue();
+
+  if (options_.device_change_notices)
+    backend_.SetDeviceChangeHandler([this] { worker_.DeviceChangeNotice(); });
+  // The worker's first run is a silent recognition, whatever the user does.
+  state_.command_code.store(worker_command::kRecognition);
+  state_.link_event.store(1);
+  if (options_.worker_thread) worker_.Start();
+}
+
+void Program::LoadCatalogue() {
+  if (options_.catalogue != nullptr) {
+    *catalogue_ = *options_.catalogue;
+    if (catalogue_->Count() > 0) selection_.Initialise();
+    return;
+  }
+  // The database must be there and openable for reading and writing.
+  const int fd = ::open(options_.database.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    host_.MessageBox(kDatabaseMissing, "warning", BoxIcon::kWarning, BoxButtons::kOk);
+    return;
+  }
+  ::close(fd);
+  catalogue_->Load(options_.database, [this](std::string_view message, std::string_view title) {
+    host_.MessageBox(message, title, BoxIcon::kWarning, BoxButtons::kOk);
+  });
+  selection_.Initialise();
+}
+
+bool Program::CloseWindow() {
+  if (state_.busy_erasing.load() != 0) {
+    if (!AskToLeave(host_, kCloseWhileErasing)) return false;
+    state_.stop_erase.store(1);
+    (void)SendCommand(link_, packet_, command_code::kEndOperation, kCloseEndTimeoutMs);
+  }
+  if (state_.busy_writing.load() != 0) {
+    if (!AskToLeave(host_, kCloseWhileWriting)) return false;
+    state_.stop_write.store(1);
+  }
+  if (state_.busy_verifying.load() != 0) {
+    if (!AskToLeave(host_, kCloseWhileVerifying)) return false;
+    (void)SendCommand(link_, packet_, command_code::kEndOperation, kCloseEndTimeoutMs);
+  }
+  if (state_.busy_reading.load() != 0) {
+    if (!AskToLeave(host_, kCloseWhileReading)) return false;
+    state_.read_abandoned.store(1);
+    (void)SendCommand(link_, packet_, command_code::kEndOperation, kCloseEndTimeoutMs);
+  }
+  if (options_.device_change_notices) backend_.SetDeviceChangeHandler(nullptr);
+  // The operation ends at its next stop check; only then may the link and the working
+  // copy it uses be closed under it.
+  worker_.RequestExit();
+  worker_.Stop();
+
+  if (link_.IsOpen()) (void)link_.CloseDevice();
+  if (image_.Loaded()) image_.Close();
+  std::error_code ec;
+  std::filesystem::remove(state_.paths.temp_folder / kScratchFileName, ec);
+  // Fails, as it should, while the folder holds anything else.
+  std::filesystem::remove(state_.paths.temp_folder, ec);
+  return true;
+}
+
+}  // namespace tarvix

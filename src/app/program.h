@@ -1,0 +1,143 @@
+// Program: everything the main window owns, without the window. The window and the
+// command-line tool each build one over their own Host, USB backend and clock, run
+// its start-up, and drive it through the worker, the operation commands and the
+// close entry points. Nothing is freed before the program ends.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string_view>
+
+#include "app/bulk_mode.h"
+#include "app/instance_guard.h"
+#include "app/main_state.h"
+#include "app/operation_buttons.h"
+#include "app/settings.h"
+#include "app/worker.h"
+#include "buffer/change_log.h"
+#include "buffer/find_datas.h"
+#include "buffer/hex_page.h"
+#include "buffer/image_buffer.h"
+#include "buffer/load_save.h"
+#include "catalogue/chip_catalogue.h"
+#include "catalogue/chip_selection.h"
+#include "device/clock.h"
+#include "device/command_packet.h"
+#include "device/host_model.h"
+#include "device/usb_backend.h"
+#include "device/usb_link.h"
+#include "operations/operation_context.h"
+
+namespace tarvix {
+
+inline constexpr char kDatabaseMissing[] = "cannot find database file ";
+inline constexpr char kCloseWhileErasing[] = "chip is erasing,still exist?      ";
+inline constexpr char kCloseWhileWriting[] = "chip is writing,still exist?      ";
+inline constexpr char kCloseWhileVerifying[] = "file is verifying,still exist?      ";
+inline constexpr char kCloseWhileReading[] = "chip is reading,still exist?      ";
+
+// The single-instance and sibling-program guards of process start. Returns the
+// program's lock, held for the life of the process, or null after showing why the
+// program must not start.
+[[nodiscard]] std::unique_ptr<InstanceGuard> PassStartUpGuards(Host& host);
+
+struct ProgramOptions {
+  std::filesystem::path base;      // the current directory at start-up
+  std::filesystem::path database;  // empty: base / "database.dat"
+  // A catalogue the front end has loaded already (the command-line tool's --database);
+  // copied instead of loading `database`.
+  const ChipCatalogue* catalogue = nullptr;
+  // The worker on its own thread (the window). Without it the caller runs the worker
+  // itself with Worker::RunUntilIdle (the command-line tool).
+  bool worker_thread = true;
+  // Device-change notices of the backend reach the worker (a one-shot command-line
+  // run has no use for them: the command it was given must not be replaced).
+  bool device_change_notices = true;
+};
+
+class Program {
+ public:
+  // `host` is the front end's reporting model; `backend` and `clock` outlive the program.
+  Program(ProgramOptions options, UsbBackend& backend, Clock& clock, HostModel& host);
+  // Stops the worker (exit request) and waits for it.
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  // Start-up after the window's controls exist: settings, change log, link, packet
+  // marks, catalogue and lists, then the worker with command 7 (a silent recognition).
+  void StartUp();
+
+  // The system's device-change notice.
+  void DeviceChangeNotice() { worker_.DeviceChangeNotice(); }
+
+  // The window's close request. Asks before abandoning a running erase, write, verify
+  // or read; Cancel returns false and leaves everything running. Otherwise the running
+  // operation is asked to stop, the worker ends, the link and the working copy are
+  // closed and the scratch file and an empty temp folder removed; returns true.
+  // The worker is waited for before the link and the working copy close, so the
+  // front end's Host must not block on its window thread meanwhile.
+  bool CloseWindow();
+  // File > "E&xist": the program ends as it is, without questions or clean-up. The
+  // front end ends the process at once (the worker may still be running).
+  void Exist() { exist_requested_ = true; }
+  [[nodiscard]] bool ExistRequested() const { return exist_requested_; }
+
+  // A front end's own routine for a command (a dialog's arguments, a view of its own).
+  void SetOperation(WorkerCommand code, Worker::Operation operation) {
+    worker_.SetOperation(code, std::move(operation));
+  }
+  // The hex view calls of the search; the default acts on the HexPage directly.
+  void SetFindView(FindView* view) { find_view_ = view; }
+
+  [[nodiscard]] MainState& State() { return state_; }
+  [[nodiscard]] const Paths& PrivatePaths() const { return state_.paths; }
+  [[nodiscard]] ChipCatalogue& Catalogue() { return *catalogue_; }
+  [[nodiscard]] CommandPacket& Packet() { return packet_; }
+  [[nodiscard]] ChipSelection& Selection() { return selection_; }
+  [[nodiscard]] Settings& SettingsMenu() { return settings_; }
+  [[nodiscard]] UsbLink& Link() { return link_; }
+  [[nodiscard]] ImageBuffer& Image() { return image_; }
+  [[nodiscard]] HexPage& Hex() { return hex_; }
+  [[nodiscard]] ChangeLog& OperationLog() { return change_log_; }
+  [[nodiscard]] FileLoadSave& Files() { return files_; }
+  [[nodiscard]] FindState& Find() { return find_; }
+  [[nodiscard]] Worker& TheWorker() { return worker_; }
+  [[nodiscard]] BulkMode& Bulk() { return bulk_; }
+  [[nodiscard]] OperationCommands& Buttons() { return buttons_; }
+  [[nodiscard]] HostModel& ReportingHost() { return host_; }
+  [[nodiscard]] Clock& TheClock() { return clock_; }
+  [[nodiscard]] OperationContext& Context() { return ctx_; }
+
+ private:
+  void LoadCatalogue();
+  void InstallOperations();
+  void SendEndOfRun(int timeout_ms);
+
+  ProgramOptions options_;
+  UsbBackend& backend_;
+  Clock& clock_;
+  HostModel& host_;
+  MainState state_;
+  std::unique_ptr<ChipCatalogue> catalogue_;
+  CommandPacket packet_;
+  ChipSelection selection_;
+  Settings settings_;
+  UsbLink link_;
+  ImageBuffer image_;
+  HexPage hex_;
+  ChangeLog change_log_;
+  FileLoadSave files_;
+  FindState find_;
+  std::unique_ptr<FindView> page_find_view_;
+  FindView* find_view_ = nullptr;
+  OperationContext ctx_;
+  bool exist_requested_ = false;
+  // Last: the worker stops before anything it uses goes.
+  Worker worker_;
+  BulkMode bulk_;
+  OperationCommands buttons_;
+};
+
+}  // namespace tarvix

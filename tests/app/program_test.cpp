@@ -1,0 +1,389 @@
+// The program without a window: start-up over the simulated programmer, hand-over
+// of commands to the worker thread, device-change notices, window close and Exist.
+#include "app/program.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "device/recording_host.h"
+#include "operations/operation_fixture.h"
+
+namespace tarvix::testing {
+namespace {
+
+using namespace std::chrono_literals;
+namespace c = control_id;
+namespace w = worker_command;
+using Kind = HostRecord::Kind;
+
+// A recording host that can hold the worker inside a read, so the test can act while
+// the read runs.
+class HoldingHost : public RecordingHost {
+ public:
+  void SetProgress(int position, std::string_view caption, CaptionAlign align) override {
+    RecordingHost::SetProgress(position, caption, align);
+    if (position > 0 && hold_.exchange(false)) {
+      held_ = true;
+      const auto deadline = std::chrono::steady_clock::now() + 20s;
+      while (!release_ && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(1ms);
+    }
+  }
+  void HoldNextProgress() { hold_ = true; }
+  [[nodiscard]] bool WaitHeld() const {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!held_ && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(1ms);
+    return held_;
+  }
+  void Release() { release_ = true; }
+
+ private:
+  std::atomic<bool> hold_{false}, held_{false}, release_{false};
+};
+
+class ProgramFixture : public ::testing::Test {
+ protected:
+  ProgramFixture() {
+    catalogue_.Load(TARVIX_DATABASE_DAT, [](std::string_view, std::string_view) {});
+    chip_record_ = FindRecord("W25Q32BV");
+    programmer_.InsertChip(sim::VirtualChip::FromRecord(catalogue_.Record(chip_record_)));
+  }
+  ~ProgramFixture() override {
+    host_.Release();
+    program_.reset();
+  }
+
+  std::uint32_t FindRecord(std::string_view model) const {
+    for (std::uint32_t i = 0; i < catalogue_.Count(); ++i)
+      if (catalogue_.Record(i).model == model) return i;
+    ADD_FAILURE() << model;
+    return 0;
+  }
+
+  void Make(bool with_database = true, bool thread = true) {
+    if (with_database) std::filesystem::copy_file(TARVIX_DATABASE_DAT, dir_.path / "database.dat");
+    ProgramOptions options;
+    options.base = dir_.path;
+    options.worker_thread = thread;
+    program_ = std::make_unique<Program>(options, traffic_, clock_, host_);
+  }
+  void StartUp() {
+    program_->StartUp();
+    ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  }
+  [[nodiscard]] MainState& State() { return program_->State(); }
+  [[nodiscard]] std::vector<SentCommand> CommandsWith(std::uint8_t code) const {
+    std::vector<SentCommand> out;
+    for (const SentCommand& s : traffic_.Commands())
+      if (s.code == code) out.push_back(s);
+    return out;
+  }
+
+  ScratchFolder dir_;
+  ChipCatalogue catalogue_;
+  std::uint32_t chip_record_ = 0;
+  VirtualClock clock_;
+  sim::SimBus bus_{clock_};
+  sim::VirtualProgrammer& programmer_{bus_.AddProgrammer()};
+  sim::SimBackend backend_{bus_};
+  UsbTraffic traffic_{backend_, clock_};
+  HoldingHost host_;
+  std::unique_ptr<Program> program_;
+};
+
+TEST_F(ProgramFixture, StartUpRecognisesTheChipSendsCode9AndGoesIdle) {
+  Make();
+  StartUp();
+  EXPECT_EQ(State().command_code.load(), w::kIdle);
+  EXPECT_EQ(State().link_event.load(), 0);
+  EXPECT_EQ(program_->TheWorker().Runs(), 1u);
+  // Recognition probed the socket and selected a record of the chip's ID.
+  EXPECT_GE(traffic_.CountCommand(7), 1u);
+  const ChipRecord* current = program_->Selection().CurrentRecord();
+  ASSERT_NE(current, nullptr);
+  EXPECT_EQ(current->main_id, catalogue_.Record(chip_record_).main_id);
+  // The worker's own end-of-run command comes last.
+  const auto commands = traffic_.Commands();
+  ASSERT_FALSE(commands.empty());
+  EXPECT_EQ(commands.back().code, 9);
+  EXPECT_EQ(commands.back().timeout_ms, 1000);
+  EXPECT_TRUE(program_->Link().IsOpen());
+  // The private files live in the base folder.
+  EXPECT_TRUE(std::filesystem::exists(dir_.path / "kest2.dll"));
+  EXPECT_TRUE(std::filesystem::exists(dir_.path / kChangeLogName));
+  EXPECT_EQ(program_->PrivatePaths().working_copy, dir_.path / "k_est1.dll");
+  EXPECT_EQ(host_.Count(Kind::kMessageBox), 0u);
+}
+
+TEST_F(ProgramFixture, WithoutTheDatabaseTheListsStayEmptyAndRecognitionStillRuns) {
+  Make(false);
+  StartUp();
+  const auto boxes = host_.RecordsOf(Kind::kMessageBox);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "cannot find database file ");
+  EXPECT_EQ(boxes[0].title, "warning");
+  EXPECT_EQ(boxes[0].icon, BoxIcon::kWarning);
+  EXPECT_TRUE(program_->Selection().Types().empty());
+  EXPECT_TRUE(program_->Selection().Manufacturers().empty());
+  EXPECT_TRUE(program_->Selection().Models().empty());
+  EXPECT_EQ(program_->TheWorker().Runs(), 1u);
+  EXPECT_EQ(State().command_code.load(), w::kIdle);
+}
+
+TEST_F(ProgramFixture, ADatabaseThatCannotBeOpenedForWritingCountsAsMissing) {
+  std::filesystem::copy_file(TARVIX_DATABASE_DAT, dir_.path / "database.dat");
+  std::filesystem::permissions(dir_.path / "database.dat", std::filesystem::perms::owner_read);
+  if (::access((dir_.path / "database.dat").c_str(), W_OK) == 0)
+    GTEST_SKIP() << "running with rights that ignore file modes";
+  Make(false);
+  StartUp();
+  EXPECT_EQ(host_.BoxTexts(), (std::vector<std::string>{"cannot find database file "}));
+  EXPECT_TRUE(program_->Selection().Types().empty());
+}
+
+TEST_F(ProgramFixture, SynchronousWorkerRunsTheStartUpRecognitionOnTheCaller) {
+  Make(true, false);
+  program_->StartUp();
+  EXPECT_EQ(State().command_code.load(), w::kRecognition);
+  EXPECT_EQ(program_->TheWorker().Runs(), 0u);
+  program_->TheWorker().RunUntilIdle();
+  EXPECT_EQ(program_->TheWorker().Runs(), 1u);
+  EXPECT_EQ(State().command_code.load(), w::kIdle);
+}
+
+TEST_F(ProgramFixture, EraseWhileIdleRunsOnceThenIdle) {
+  Make();
+  StartUp();
+  programmer_.chip()->Load(0, std::vector<std::uint8_t>(32, 0x12).data(), 32);
+  traffic_.Clear();
+  EXPECT_TRUE(program_->Buttons().Press(c::kErase));
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  EXPECT_EQ(traffic_.CountCommand(5), 1u);
+  EXPECT_EQ(program_->TheWorker().Runs(), 2u);
+  EXPECT_EQ(State().command_code.load(), w::kIdle);
+  EXPECT_EQ(programmer_.chip()->ReadByte(0), 0xFF);
+  EXPECT_EQ(host_.Commands().Caption(c::kErase), "Erase(F4)");
+  EXPECT_EQ(host_.LastStatus().text.rfind("erase succeed.", 0), 0u) << host_.LastStatus().text;
+}
+
+TEST_F(ProgramFixture, EachDeviceChangeNoticeRunsOneRecognition) {
+  Make();
+  StartUp();
+  const std::uint64_t runs = program_->TheWorker().Runs();
+  bus_.Unplug();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  EXPECT_EQ(program_->TheWorker().Runs(), runs + 1);
+  EXPECT_EQ(host_.LastStatus().text, "device is unconnected");
+  bus_.Replug();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  EXPECT_EQ(program_->TheWorker().Runs(), runs + 2);
+  EXPECT_EQ(State().device_change_count.load(), 0);
+  EXPECT_EQ(State().link_event.load(), 0);
+  EXPECT_TRUE(program_->Link().IsOpen());
+}
+
+TEST_F(ProgramFixture, ANewCurrentChipRecomputesTheImagesChipRows) {
+  Make();
+  StartUp();
+  std::ofstream(dir_.path / "small.bin", std::ios::binary) << std::string(100, 'x');
+  ASSERT_TRUE(program_->Files().Load(dir_.path / "small.bin", true));
+  program_->Selection().SelectRecord(static_cast<std::int32_t>(FindRecord("AT24C02")));
+  EXPECT_EQ(program_->Image().ChipRows(), 256u / 16);
+  program_->Selection().SelectRecord(static_cast<std::int32_t>(FindRecord("W25Q128FV")));
+  EXPECT_EQ(program_->Image().ChipRows(), 16u * 1024 * 1024 / 16);
+}
+
+TEST_F(ProgramFixture, CloseWhileIdleAsksNothingAndCleansUp) {
+  Make();
+  StartUp();
+  std::filesystem::create_directory(dir_.path / "temp");
+  std::ofstream(dir_.path / "temp" / "tempFile.bin") << "scratch";
+  std::ofstream(dir_.path / "image.bin", std::ios::binary) << std::string(64, 'a');
+  ASSERT_TRUE(program_->Files().Load(dir_.path / "image.bin", true));
+  ASSERT_TRUE(program_->Link().IsOpen());
+
+  EXPECT_TRUE(program_->CloseWindow());
+  EXPECT_EQ(host_.Count(Kind::kMessageBox), 0u);
+  EXPECT_FALSE(program_->Link().IsOpen());
+  EXPECT_FALSE(program_->Image().Loaded());
+  EXPECT_FALSE(std::filesystem::exists(dir_.path / "temp"));
+  EXPECT_TRUE(program_->TheWorker().Ended());
+  EXPECT_EQ(State().exit_request.load(), 1);
+}
+
+TEST_F(ProgramFixture, CloseKeepsATempFolderThatHoldsOtherFiles) {
+  Make();
+  StartUp();
+  std::filesystem::create_directory(dir_.path / "temp");
+  std::ofstream(dir_.path / "temp" / "tempFile.bin") << "scratch";
+  std::ofstream(dir_.path / "temp" / "mine.txt") << "keep";
+  EXPECT_TRUE(program_->CloseWindow());
+  EXPECT_FALSE(std::filesystem::exists(dir_.path / "temp" / "tempFile.bin"));
+  EXPECT_TRUE(std::filesystem::exists(dir_.path / "temp" / "mine.txt"));
+}
+
+// The questions look only at the busy flags; here all four are set and the answers
+// decide how far the close goes.
+TEST_F(ProgramFixture, CloseAsksTheFourQuestionsInOrderAndCancelKeepsTheWindow) {
+  Make();
+  StartUp();
+  traffic_.Clear();
+  for (auto* busy : {&State().busy_erasing, &State().busy_writing, &State().busy_verifying,
+                     &State().busy_reading})
+    busy->store(1);
+  for (BoxAnswer a : {BoxAnswer::kOk, BoxAnswer::kOk, BoxAnswer::kOk, BoxAnswer::kCancel})
+    host_.QueueAnswer(a);
+
+  EXPECT_FALSE(program_->CloseWindow());
+  const auto boxes = host_.RecordsOf(Kind::kMessageBox);
+  ASSERT_EQ(boxes.size(), 4u);
+  EXPECT_EQ(boxes[0].text, "chip is erasing,still exist?      ");
+  EXPECT_EQ(boxes[1].text, "chip is writing,still exist?      ");
+  EXPECT_EQ(boxes[2].text, "file is verifying,still exist?      ");
+  EXPECT_EQ(boxes[3].text, "chip is reading,still exist?      ");
+  for (const HostRecord& b : boxes) {
+    EXPECT_EQ(b.title, "info");
+    EXPECT_EQ(b.icon, BoxIcon::kQuestion);
+    EXPECT_EQ(b.buttons, BoxButtons::kOkCancel);
+  }
+  EXPECT_EQ(State().stop_erase.load(), 1);
+  EXPECT_EQ(State().stop_write.load(), 1);
+  EXPECT_EQ(State().read_abandoned.load(), 0);
+  // Code 9 at 100 ms for the erase and for the verify.
+  const auto nines = CommandsWith(9);
+  ASSERT_EQ(nines.size(), 2u);
+  for (const SentCommand& s : nines) EXPECT_EQ(s.timeout_ms, 100);
+  // Nothing was closed; the worker still serves.
+  EXPECT_TRUE(program_->Link().IsOpen());
+  EXPECT_EQ(State().exit_request.load(), 0);
+  EXPECT_FALSE(program_->TheWorker().Ended());
+}
+
+TEST_F(ProgramFixture, CancelAtTheFirstQuestionChangesNothing) {
+  Make();
+  StartUp();
+  traffic_.Clear();
+  State().busy_writing = 1;
+  host_.QueueAnswer(BoxAnswer::kCancel);
+  EXPECT_FALSE(program_->CloseWindow());
+  EXPECT_EQ(State().stop_write.load(), 0);
+  EXPECT_TRUE(traffic_.Transfers().empty());
+  State().busy_writing = 0;
+}
+
+class ProgramReadClose : public ProgramFixture {
+ protected:
+  // Starts a read of the chip and holds the worker inside it.
+  void StartHeldRead() {
+    Make();
+    StartUp();
+    program_->Selection().SelectRecord(static_cast<std::int32_t>(chip_record_));
+    traffic_.Clear();
+    host_.HoldNextProgress();
+    EXPECT_TRUE(program_->Buttons().Press(c::kRead));
+    ASSERT_TRUE(host_.WaitHeld());
+    ASSERT_EQ(State().busy_reading.load(), 1);
+  }
+};
+
+TEST_F(ProgramReadClose, OkAbandonsTheReadAndEndsTheProgram) {
+  StartHeldRead();
+  std::filesystem::create_directory(dir_.path / "temp");
+  std::ofstream(dir_.path / "temp" / "tempFile.bin") << "scratch";
+  host_.QueueAnswer(BoxAnswer::kOk);
+  // The read goes on once the close has asked it to stop.
+  std::thread release([this] {
+    while (State().read_abandoned.load() == 0) std::this_thread::sleep_for(1ms);
+    host_.Release();
+  });
+  EXPECT_TRUE(program_->CloseWindow());
+  release.join();
+  EXPECT_EQ(host_.BoxTexts(), (std::vector<std::string>{"chip is reading,still exist?      "}));
+  EXPECT_EQ(State().read_abandoned.load(), 1);
+  bool sent_100 = false;
+  for (const SentCommand& s : CommandsWith(9)) sent_100 = sent_100 || s.timeout_ms == 100;
+  EXPECT_TRUE(sent_100);
+  EXPECT_FALSE(program_->Link().IsOpen());
+  EXPECT_FALSE(std::filesystem::exists(dir_.path / "temp"));
+  EXPECT_TRUE(program_->TheWorker().Ended());
+}
+
+TEST_F(ProgramReadClose, CancelLeavesTheReadRunning) {
+  StartHeldRead();
+  host_.QueueAnswer(BoxAnswer::kCancel);
+  EXPECT_FALSE(program_->CloseWindow());
+  EXPECT_EQ(State().read_abandoned.load(), 0);
+  EXPECT_EQ(State().busy_reading.load(), 1);
+  EXPECT_TRUE(CommandsWith(9).empty());
+  host_.Release();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  // The read ran to its end and loaded the chip's data.
+  EXPECT_TRUE(program_->Image().Loaded());
+  EXPECT_EQ(program_->Image().Size(), programmer_.chip()->capacity());
+  EXPECT_FALSE(program_->TheWorker().Ended());
+}
+
+TEST_F(ProgramFixture, ExistEndsWithoutQuestionsOrCleanUp) {
+  Make();
+  StartUp();
+  std::filesystem::create_directory(dir_.path / "temp");
+  std::ofstream(dir_.path / "temp" / "tempFile.bin") << "scratch";
+  State().busy_writing = 1;
+  program_->Exist();
+  EXPECT_TRUE(program_->ExistRequested());
+  EXPECT_EQ(host_.Count(Kind::kMessageBox), 0u);
+  EXPECT_TRUE(program_->Link().IsOpen());
+  EXPECT_TRUE(std::filesystem::exists(dir_.path / "temp" / "tempFile.bin"));
+  EXPECT_EQ(State().exit_request.load(), 0);
+  State().busy_writing = 0;
+}
+
+// The guards keep their locks in a folder of the test's own.
+class StartUpGuards : public ::testing::Test {
+ protected:
+  StartUpGuards() {
+    if (const char* old = ::getenv("XDG_RUNTIME_DIR")) old_ = old;
+    ::setenv("XDG_RUNTIME_DIR", dir_.path.c_str(), 1);
+  }
+  ~StartUpGuards() override {
+    if (old_.empty())
+      ::unsetenv("XDG_RUNTIME_DIR");
+    else
+      ::setenv("XDG_RUNTIME_DIR", old_.c_str(), 1);
+  }
+  ScratchFolder dir_;
+  std::string old_;
+};
+
+TEST_F(StartUpGuards, SecondCopyAndSiblingProgramAreRefusedWithTheirMessages) {
+  RecordingHost host;
+  {
+    InstanceGuard sibling(InstanceGuard::kSiblingLock);
+    ASSERT_TRUE(sibling.Held());
+    EXPECT_EQ(PassStartUpGuards(host), nullptr);
+  }
+  auto first = PassStartUpGuards(host);
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(first->Held());
+  EXPECT_EQ(PassStartUpGuards(host), nullptr);
+  // After the sibling ended it starts; the sibling's lock is not kept.
+  InstanceGuard sibling_again(InstanceGuard::kSiblingLock);
+  EXPECT_TRUE(sibling_again.Held());
+
+  const auto boxes = host.RecordsOf(Kind::kMessageBox);
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[0].text, "请关闭VRNT_HalcyrinII Inner！    ");
+  EXPECT_EQ(boxes[1].text, "VRNT_Tarvix 高速编程器已经在运行！    ");
+  for (const HostRecord& b : boxes) {
+    EXPECT_EQ(b.title, "提示");
+    EXPECT_EQ(b.icon, BoxIcon::kWarning);
+  }
+}
+
+}  // namespace
+}  // namespace tarvix::testing
