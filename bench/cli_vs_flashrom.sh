@@ -1,0 +1,85 @@
+#!/bin/bash
+# Reads and verifies a 16 MiB SPI FLASH with tarvix-cli on the simulated programmer and
+# with flashrom's dummy programmer emulating the same part, side by side, and prints
+# the time ratios. Also reports tarvix-cli's peak memory for the 16 MiB chip and for a
+# small one: it must not grow with the chip.
+#
+#   bench/cli_vs_flashrom.sh [path/to/tarvix-cli] [path/to/database.dat]
+#
+# Timings are the best of RUNS runs (default 5) of the whole process, start-up
+# included, on a warm page cache.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")/.." && pwd)
+cli=${1:-$here/build/tarvix-cli}
+database=${2:-$(dirname "$cli")/database.dat}
+runs=${RUNS:-5}
+model=W25Q128FV  # the 16 MiB SPI FLASH of the shipped catalogue
+small=W25X10    # a 128 KiB SPI FLASH of the catalogue, for the memory comparison
+
+[ -e "$cli" ] && cli=$(realpath "$cli")
+[ -e "$database" ] && database=$(realpath "$database")
+for tool in "$cli" /usr/bin/time; do
+  [ -x "$tool" ] || { echo "missing $tool" >&2; exit 2; }
+done
+command -v flashrom >/dev/null || { echo "flashrom is not installed" >&2; exit 2; }
+[ -f "$database" ] || { echo "missing $database (build the 'database' target)" >&2; exit 2; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work"
+cp "$database" database.dat
+head -c 16777216 /dev/urandom > image.bin
+cp image.bin tarvix_chip.img
+cp image.bin flashrom_chip.img
+
+# Best wall time of $runs runs of a command, in seconds.
+best() {
+  local best_ns=
+  for ((i = 0; i < runs; i++)); do
+    local t0 t1
+    t0=$(date +%s%N)
+    "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
+    t1=$(date +%s%N)
+    local ns=$((t1 - t0))
+    if [ -z "$best_ns" ] || [ "$ns" -lt "$best_ns" ]; then best_ns=$ns; fi
+  done
+  awk -v ns="$best_ns" 'BEGIN { printf "%.3f", ns / 1e9 }'
+}
+
+tarvix=("$cli" "--simulate=$model" --sim-image tarvix_chip.img --chip "$model")
+flash=(flashrom -p "dummy:emulate=$model,image=flashrom_chip.img")
+
+t_read=$(best "${tarvix[@]}" read tarvix_read.bin)
+f_read=$(best "${flash[@]}" -r flashrom_read.bin)
+t_verify=$(best "${tarvix[@]}" verify image.bin)
+f_verify=$(best "${flash[@]}" -v image.bin)
+
+cmp -s tarvix_read.bin image.bin || { echo "tarvix-cli read back other bytes" >&2; exit 1; }
+cmp -s flashrom_read.bin image.bin || { echo "flashrom read back other bytes" >&2; exit 1; }
+
+echo "16 MiB $model, best of $runs runs (seconds)"
+printf '%-8s %12s %12s %10s\n' operation tarvix-cli flashrom ratio
+for op in read verify; do
+  t_var=t_$op
+  f_var=f_$op
+  printf '%-8s %12s %12s %10s\n' "$op" "${!t_var}" "${!f_var}" \
+    "$(awk -v a="${!t_var}" -v b="${!f_var}" 'BEGIN { printf "%.2fx", a / b }')"
+done
+echo "(ratio = tarvix-cli time / flashrom time; below 1 is faster)"
+
+# Peak resident memory of a read of chips of 128 KiB, 4 MiB and 16 MiB. The buffers
+# are fixed (the largest, a 1 MiB copy chunk, is only as large as the file below that),
+# so memory must stay flat from 4 MiB to 16 MiB.
+peak_kb() {
+  /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }'
+}
+echo
+echo "tarvix-cli peak RSS of a read:"
+for chip in W25X10:131072 W25Q32BV:4194304 "$model":16777216; do
+  name=${chip%%:*}
+  size=${chip##*:}
+  head -c "$size" image.bin > "rss_$name.img"
+  kb=$(peak_kb "$cli" "--simulate=$name" --sim-image "rss_$name.img" --chip "$name" read "rss_$name.bin")
+  printf '  %-10s %9s bytes  %6s KiB\n' "$name" "$size" "$kb"
+done
