@@ -8,9 +8,11 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "device/recording_host.h"
+#include "operations/auto_sequence.h"
 #include "operations/operation_fixture.h"
 
 namespace tarvix::testing {
@@ -341,6 +343,92 @@ TEST_F(ProgramFixture, ExistEndsWithoutQuestionsOrCleanUp) {
   EXPECT_TRUE(std::filesystem::exists(dir_.path / "temp" / "tempFile.bin"));
   EXPECT_EQ(State().exit_request.load(), 0);
   State().busy_writing = 0;
+}
+
+// Bulk mode on the worker thread with the real auto sequence: the test plays the
+// operator, swapping chips through the simulated bus.
+class ProgramBulk : public ProgramFixture {
+ protected:
+  void SetUp() override {
+    Make();
+    StartUp();
+    std::ofstream(dir_.path / "image.bin", std::ios::binary) << std::string(5000, 'Z');
+    ASSERT_TRUE(program_->Files().Load(dir_.path / "image.bin", true));
+    program_->SetOperation(w::kAuto, [this] {
+      const bool ok = AutoSequence(program_->Context());
+      programmed_.push_back(programmer_.chip());
+      results_.push_back(ok);
+      if (on_done_) on_done_();
+    });
+  }
+  // A fresh chip of the same part, numbered by the order it went in.
+  void SwapLater(std::int64_t remove_after_ms, std::int64_t insert_after_ms) {
+    const std::int64_t now = clock_.NowMs();
+    bus_.At(now + remove_after_ms,
+            [this](sim::SimBus& bus) { kept_.push_back(bus.Programmer().RemoveChip()); });
+    bus_.At(now + insert_after_ms, [this](sim::SimBus& bus) {
+      bus.Programmer().InsertChip(sim::VirtualChip::FromRecord(catalogue_.Record(chip_record_)));
+    });
+  }
+
+  std::vector<const sim::VirtualChip*> programmed_;
+  std::vector<bool> results_;
+  std::vector<std::unique_ptr<sim::VirtualChip>> kept_;  // chips taken out stay alive
+  std::function<void()> on_done_;
+  std::string caption_;
+};
+
+TEST_F(ProgramBulk, EverySwappedChipIsProgrammedOnce) {
+  on_done_ = [this] {
+    if (programmed_.size() == 4) {
+      program_->Bulk().TimerTick(kBulkTimerId);  // the window's timer, within 20 ms
+      caption_ = host_.Commands().Caption(c::kBulkMode);
+      program_->State().bulk_mode = 0;
+    } else {
+      SwapLater(1000, 2000);
+    }
+  };
+  program_->Bulk().Press();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(60s));
+  ASSERT_EQ(programmed_.size(), 4u);
+  EXPECT_EQ(std::set<const sim::VirtualChip*>(programmed_.begin(), programmed_.end()).size(), 4u);
+  EXPECT_EQ(results_, std::vector<bool>(4, true));
+  EXPECT_EQ(program_->State().bulk_success_count.load(), 4);
+  for (const auto& chip : kept_) EXPECT_EQ(chip->ReadByte(4999), 'Z');
+  EXPECT_EQ(program_->State().command_code.load(), w::kIdle);
+  EXPECT_EQ(caption_, "Stop bulk 4 (F2)");
+}
+
+TEST_F(ProgramBulk, AChipLeftInTheSocketIsNotProgrammedAgain) {
+  // Nobody swaps: after a minute of waiting the operator switches bulk mode off.
+  on_done_ = [this] {
+    bus_.At(clock_.NowMs() + 60000, [this](sim::SimBus&) { program_->State().bulk_mode = 0; });
+  };
+  program_->Bulk().Press();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(60s));
+  EXPECT_EQ(programmed_.size(), 1u);
+  EXPECT_GE(clock_.NowMs(), 60000);
+}
+
+TEST_F(ProgramBulk, AChipTakenOutAndPutBackIsProgrammedAgainOnlyAfterTheEmptySocketWasSeen) {
+  // Out for a while, then the same chip back: it counts as a new insertion.
+  on_done_ = [this] {
+    if (programmed_.size() == 2) {
+      program_->State().bulk_mode = 0;
+      return;
+    }
+    const std::int64_t now = clock_.NowMs();
+    bus_.At(now + 1000,
+            [this](sim::SimBus& bus) { kept_.push_back(bus.Programmer().RemoveChip()); });
+    bus_.At(now + 2000, [this](sim::SimBus& bus) {
+      bus.Programmer().InsertChip(std::move(kept_.back()));
+      kept_.pop_back();
+    });
+  };
+  program_->Bulk().Press();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(60s));
+  ASSERT_EQ(programmed_.size(), 2u);
+  EXPECT_EQ(programmed_[0], programmed_[1]);
 }
 
 // The guards keep their locks in a folder of the test's own.
