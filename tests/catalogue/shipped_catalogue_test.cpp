@@ -79,7 +79,11 @@ TEST_F(ShippedCatalogue, EveryRecordIsWellFormed) {
     EXPECT_TRUE(IsIdText(r.main_id)) << r.main_id;
     EXPECT_TRUE(IsIdText(r.secondary_id)) << r.secondary_id;
     EXPECT_TRUE(r.page_size == "N" || IsDecimal(r.page_size)) << r.page_size;
-    EXPECT_TRUE(r.sector_size == "N" || r.sector_size == "F" || IsDecimal(r.sector_size));
+    // Sector sizes are written in KB: the programmer takes the code as 2^code KB blocks.
+    EXPECT_TRUE(r.sector_size == "N" || r.sector_size == "F" ||
+                (r.sector_size.size() > 2 && r.sector_size.substr(r.sector_size.size() - 2) == "KB" &&
+                 IsDecimal(r.sector_size.substr(0, r.sector_size.size() - 2))))
+        << r.sector_size;
     EXPECT_TRUE(r.main_address == "N" ||
                 (r.main_address.size() == 2 && IsIdText("0000" + r.main_address)));
     EXPECT_TRUE(r.slave_address.size() == 3 && IsIdText("000" + r.slave_address));
@@ -96,6 +100,11 @@ TEST_F(ShippedCatalogue, EveryRecordIsWellFormed) {
       const std::uint32_t page = std::stoul(r.page_size);
       ASSERT_GT(page, 0u);
       EXPECT_EQ(p.capacity % page, 0u);
+    }
+    if (r.sector_size != "N" && r.sector_size != "F") {
+      const std::uint64_t sector = std::stoull(r.sector_size) * 1024;
+      EXPECT_EQ(std::uint64_t{1} << (p.sector_size_code + 10), sector) << r.sector_size;
+      EXPECT_EQ(p.capacity % sector, 0u);
     }
     EXPECT_EQ(p.word_organisation, r.capacity.find('*') != std::string::npos);
     if (p.word_organisation) EXPECT_EQ(family, ChipFamily::kEeprom93);

@@ -320,7 +320,7 @@ TEST(ChipFillRecognition, BlocksAreThoseOfTheChipTheTestSelected) {
   std::uint64_t read = 0;
   for (const UsbTransfer& t : f.traffic.TransfersOf(UsbTransfer::Kind::kBulkRead))
     if (t.size == 1024 && t.result > 0) read += static_cast<std::uint64_t>(t.result);
-  EXPECT_EQ(read, std::uint64_t{1} << 22);  // sector code 12: one 4 MiB block
+  EXPECT_EQ(read, 4096u);  // its "4KB" sector: one 4 KiB block
 }
 
 TEST(ChipFillPlan, BlockSizeFromTheSectorOrPageCode) {
