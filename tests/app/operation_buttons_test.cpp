@@ -9,6 +9,12 @@
 #include "app/bulk_mode.h"
 #include "app/settings.h"
 #include "device/recording_host.h"
+#include "operations/blank_check.h"
+#include "operations/erase.h"
+#include "operations/operation_fixture.h"
+#include "operations/read.h"
+#include "operations/verify.h"
+#include "operations/write.h"
 
 namespace tarvix {
 namespace {
@@ -243,3 +249,59 @@ TEST(HelpContents, MissingHelpFileShowsNotFindFile) {
 
 }  // namespace
 }  // namespace tarvix
+
+namespace tarvix::testing {
+namespace {
+
+namespace c = control_id;
+
+// The operations gray their controls themselves; the table the window and the keys
+// rely on must say the same.
+TEST(OperationControlsMatchTheOperations, EachOperationGraysAndRestoresItsTableSet) {
+  struct Case {
+    RunningOperation operation;
+    std::function<bool(OperationContext&)> run;
+  };
+  const Case cases[] = {
+      {RunningOperation::kWrite, [](OperationContext& c) { return WriteChip(c, false); }},
+      {RunningOperation::kErase, [](OperationContext& c) { return EraseChip(c, false); }},
+      {RunningOperation::kBlankCheck, [](OperationContext& c) { return BlankCheck(c); }},
+      {RunningOperation::kRead, [](OperationContext& c) { return ReadChip(c); }},
+      {RunningOperation::kVerify, [](OperationContext& c) { return VerifyChip(c, false); }},
+  };
+  for (const Case& k : cases) {
+    OperationFixture f("W25Q32BV");
+    f.Select("W25Q32BV");
+    f.SetAutoRecognize(false);
+    ASSERT_TRUE(f.link.OpenSequence());
+    ASSERT_TRUE(f.LoadImageOfSize(4096));
+    f.host.ClearRecords();
+    (void)k.run(f.ctx);
+    const OperationControls& table = ControlsOf(k.operation);
+    const auto ids = [&](HostRecord::Kind kind) {
+      std::set<int> out;
+      for (const HostRecord& r : f.host.RecordsOf(kind)) out.insert(r.id);
+      return out;
+    };
+    const auto set_of = [](const std::vector<int>& v) { return std::set<int>(v.begin(), v.end()); };
+    const int op = static_cast<int>(k.operation);
+    EXPECT_EQ(ids(HostRecord::Kind::kDisableCommand), set_of(table.commands)) << op;
+    EXPECT_EQ(ids(HostRecord::Kind::kEnableCommand), set_of(table.commands)) << op;
+    EXPECT_EQ(ids(HostRecord::Kind::kGrayMenuItem), set_of(table.menu_grayed)) << op;
+    std::set<int> enabled = ids(HostRecord::Kind::kEnableMenuItem);
+    if (k.operation == RunningOperation::kRead) {
+      // Loading the chip data it read enables Save and Edit Mode itself.
+      enabled.erase(c::kSave);
+      enabled.erase(c::kEditMode);
+    }
+    EXPECT_EQ(enabled, set_of(table.menu_enabled)) << op;
+    const auto busy = f.host.RecordsOf(HostRecord::Kind::kBusyCaption);
+    ASSERT_EQ(busy.size(), 2u) << op;
+    EXPECT_EQ(busy[0].id, table.button);
+    EXPECT_TRUE(busy[0].flag);
+    EXPECT_FALSE(busy[1].flag);
+  }
+}
+
+}  // namespace
+}  // namespace tarvix::testing
