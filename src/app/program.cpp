@@ -96,6 +96,8 @@ void Program::InstallOperations() {
   worker_.SetOperation(w::kBlankCheck, [this] { (void)BlankCheck(ctx_); });
   worker_.SetOperation(w::kFirmwareVersion,
                        [this] { (void)ShowFirmwareVersion(link_, packet_, host_, state_); });
+  worker_.SetOperation(w::kChipFill, [this] { (void)RunChipFill(ctx_, chip_fill_); });
+  worker_.SetOperation(w::kFirmwareUpgrade, [this] { (void)UpgradeFirmware(ctx_, upgrade_); });
   worker_.SetOperation(w::kChipTest, [this] { (void)ChipTest(ctx_); });
   worker_.SetOperation(
       w::kFind, [this] { (void)RunFindDatas(image_, find_, state_, host_, clock_, *find_view_); });

@@ -27,6 +27,8 @@
 #include "device/host_model.h"
 #include "device/usb_backend.h"
 #include "device/usb_link.h"
+#include "firmware/firmware_upgrade.h"
+#include "operations/chip_fill.h"
 #include "operations/operation_context.h"
 
 namespace tarvix {
@@ -103,6 +105,10 @@ class Program {
   [[nodiscard]] ChangeLog& OperationLog() { return change_log_; }
   [[nodiscard]] FileLoadSave& Files() { return files_; }
   [[nodiscard]] FindState& Find() { return find_; }
+  // The dialogs whose fields the worker reads and whose state lines it writes; they
+  // live as long as the program so the worker never writes into a closed one.
+  [[nodiscard]] ChipFillDialog& ChipFill() { return chip_fill_; }
+  [[nodiscard]] FirmwareUpgradeDialog& Upgrade() { return upgrade_; }
   [[nodiscard]] Worker& TheWorker() { return worker_; }
   [[nodiscard]] BulkMode& Bulk() { return bulk_; }
   [[nodiscard]] OperationCommands& Buttons() { return buttons_; }
@@ -130,6 +136,8 @@ class Program {
   ChangeLog change_log_;
   FileLoadSave files_;
   FindState find_;
+  ChipFillDialog chip_fill_;
+  FirmwareUpgradeDialog upgrade_;
   std::unique_ptr<FindView> page_find_view_;
   FindView* find_view_ = nullptr;
   OperationContext ctx_;

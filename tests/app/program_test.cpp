@@ -173,6 +173,30 @@ TEST_F(ProgramFixture, EraseWhileIdleRunsOnceThenIdle) {
   EXPECT_EQ(host_.LastStatus().text.rfind("erase succeed.", 0), 0u) << host_.LastStatus().text;
 }
 
+TEST_F(ProgramFixture, VersionAndChipFillCommandsReachTheirRoutines) {
+  Make();
+  StartUp();
+  program_->TheWorker().Give(w::kFirmwareVersion);
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  const auto boxes = host_.RecordsOf(Kind::kMessageBox);
+  ASSERT_FALSE(boxes.empty());
+  EXPECT_EQ(boxes.back().title, "version information");
+
+  ChipFillDialog& fill = program_->ChipFill();
+  fill.Open(program_->Packet());
+  FillFields fields = fill.Fields();
+  fields.address = "10";
+  fields.length = "16";
+  fields.data_byte = "5A";
+  fill.SetFields(fields);
+  ASSERT_TRUE(fill.Accept(host_));
+  program_->TheWorker().Give(w::kChipFill);
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  EXPECT_EQ(programmer_.chip()->ReadRange(0x10, 16), std::vector<std::uint8_t>(16, 0x5A))
+      << fill.StateLine();
+  EXPECT_EQ(programmer_.chip()->ReadByte(0x20), 0xFF);
+}
+
 TEST_F(ProgramFixture, EachDeviceChangeNoticeRunsOneRecognition) {
   Make();
   StartUp();
