@@ -21,24 +21,6 @@ constexpr std::array<int, 6> kGrayedCommands{control_id::kWrite,  control_id::kR
                                              control_id::kVerify, control_id::kErase,
                                              control_id::kTest,   control_id::kAuto};
 
-// Chip Fill, View Data, Firmware Version and Firmware Upgrade stay away from the
-// link while the programmer works.
-void GrayLinkMenuItems(Host& host) {
-  host.GrayMenuItem(control_id::kChipFill);
-  host.GrayMenuItem(control_id::kViewData);
-  host.GrayMenuItem(control_id::kFirmwareVersion);
-  host.GrayMenuItem(control_id::kFirmwareUpgrade);
-}
-
-void EnableLinkMenuItems(Host& host) {
-  host.EnableMenuItem(control_id::kSaveAs);
-  host.EnableMenuItem(control_id::kFindData);
-  host.EnableMenuItem(control_id::kChipFill);
-  host.EnableMenuItem(control_id::kViewData);
-  host.EnableMenuItem(control_id::kFirmwareVersion);
-  host.EnableMenuItem(control_id::kFirmwareUpgrade);
-}
-
 }  // namespace
 
 std::string NotBlankText(std::span<const std::uint8_t, 6> reply) {

@@ -25,24 +25,6 @@ constexpr std::array<int, 6> kGrayedCommands{control_id::kRead,  control_id::kVe
                                              control_id::kAuto,  control_id::kTest,
                                              control_id::kWrite, control_id::kBlank};
 
-// Chip Fill, View Data, Firmware Version and Firmware Upgrade stay away from the
-// link while the programmer works.
-void GrayLinkMenuItems(Host& host) {
-  host.GrayMenuItem(control_id::kChipFill);
-  host.GrayMenuItem(control_id::kViewData);
-  host.GrayMenuItem(control_id::kFirmwareVersion);
-  host.GrayMenuItem(control_id::kFirmwareUpgrade);
-}
-
-void EnableLinkMenuItems(Host& host) {
-  host.EnableMenuItem(control_id::kSaveAs);
-  host.EnableMenuItem(control_id::kFindData);
-  host.EnableMenuItem(control_id::kChipFill);
-  host.EnableMenuItem(control_id::kViewData);
-  host.EnableMenuItem(control_id::kFirmwareVersion);
-  host.EnableMenuItem(control_id::kFirmwareUpgrade);
-}
-
 void DisableControls(Host& host) {
   for (const int id : kGrayedCommands) host.DisableCommand(id);
   GrayLinkMenuItems(host);
