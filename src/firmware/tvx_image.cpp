@@ -1,5 +1,7 @@
 #include "firmware/tvx_image.h"
 
+#include "buffer/stream_copy.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -48,18 +50,7 @@ TvxFile::~TvxFile() {
 
 std::int64_t TvxFile::ReadAt(std::uint64_t offset, std::span<std::uint8_t> out) const {
   if (fd_ < 0) return -1;
-  std::size_t done = 0;
-  while (done < out.size()) {
-    const ssize_t n =
-        ::pread(fd_, out.data() + done, out.size() - done, static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return -1;
-    }
-    if (n == 0) break;
-    done += static_cast<std::size_t>(n);
-  }
-  return static_cast<std::int64_t>(done);
+  return tarvix::ReadAt(fd_, out, offset);
 }
 
 std::optional<TvxInfo> TvxFile::Check() const {
