@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/command_state.h"
+#include "controls_check.h"
 #include "operation_fixture.h"
 
 namespace tarvix::testing {
@@ -68,16 +69,7 @@ class VerifyTest : public ::testing::Test {
   }
 
   void ExpectControlsRestored() {
-    const CommandState& c = f.host.Commands();
-    for (const int id :
-         {control_id::kRead, control_id::kAuto, control_id::kTest, control_id::kWrite,
-          control_id::kErase, control_id::kBrowse, control_id::kBlank, control_id::kVerify})
-      EXPECT_TRUE(c.IsEnabled(id)) << id;
-    for (const int id :
-         {control_id::kSaveAs, control_id::kFindData, control_id::kMoveTo, control_id::kChipFill,
-          control_id::kViewData, control_id::kFirmwareVersion, control_id::kFirmwareUpgrade})
-      EXPECT_FALSE(c.IsMenuGrayed(id)) << id;
-    EXPECT_EQ(c.Caption(control_id::kVerify), "Verify(F8)");
+    ExpectStreamControlsRestored(f.host.Commands(), control_id::kVerify, "Verify(F8)");
     EXPECT_EQ(f.state.busy_verifying.load(), 0);
     EXPECT_FALSE(f.host.Progress().visible);
   }

@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "app/command_state.h"
+#include "controls_check.h"
 #include "operation_fixture.h"
 #include "operations/pre_check.h"
 
@@ -59,17 +60,7 @@ class WriteTest : public ::testing::Test {
   }
 
   void ExpectControlsRestored() {
-    const CommandState& c = f.host.Commands();
-    for (const int id :
-         {control_id::kBrowse, control_id::kRead, control_id::kVerify, control_id::kErase,
-          control_id::kAuto, control_id::kTest, control_id::kBlank, control_id::kWrite})
-      EXPECT_TRUE(c.IsEnabled(id)) << id;
-    for (const int id :
-         {control_id::kSaveAs, control_id::kFindData, control_id::kMoveTo, control_id::kChipFill,
-          control_id::kViewData, control_id::kFirmwareVersion, control_id::kFirmwareUpgrade})
-      EXPECT_FALSE(c.IsMenuGrayed(id)) << id;
-    EXPECT_EQ(c.Caption(control_id::kWrite), "Write(F6)");
-    EXPECT_FALSE(c.IsBusy(control_id::kWrite));
+    ExpectStreamControlsRestored(f.host.Commands(), control_id::kWrite, "Write(F6)");
     EXPECT_EQ(f.state.busy_writing.load(), 0);
   }
   void ExpectImageUntouched() {
