@@ -10,9 +10,9 @@
 #include <functional>
 #include <string>
 
-#include "app/command_state.h"
-#include "app/main_state.h"
 #include "app/worker.h"
+#include "state/command_state.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

@@ -45,60 +45,6 @@ const OperationButton* FindOperationButton(int id) {
   return nullptr;
 }
 
-const OperationControls& ControlsOf(RunningOperation operation) {
-  static const OperationControls kWrite = {
-      c::kWrite,
-      {c::kBrowse, c::kRead, c::kVerify, c::kErase, c::kAuto, c::kTest, c::kBlank},
-      {c::kSaveAs, c::kFindData, c::kFileFill, c::kMoveTo, c::kChipFill, c::kViewData,
-       c::kFirmwareVersion, c::kFirmwareUpgrade},
-      {c::kMoveTo, c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
-       c::kFirmwareUpgrade},
-      true};
-  static const OperationControls kErase = {
-      c::kErase,
-      {c::kRead, c::kVerify, c::kAuto, c::kTest, c::kWrite, c::kBlank},
-      {c::kChipFill, c::kViewData, c::kFirmwareVersion, c::kFirmwareUpgrade},
-      {c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
-       c::kFirmwareUpgrade},
-      false};
-  static const OperationControls kBlank = {
-      c::kBlank,
-      {c::kWrite, c::kRead, c::kVerify, c::kErase, c::kTest, c::kAuto},
-      {c::kChipFill, c::kViewData, c::kFirmwareVersion, c::kFirmwareUpgrade},
-      {c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
-       c::kFirmwareUpgrade},
-      false};
-  static const OperationControls kRead = {
-      c::kRead,
-      {c::kVerify, c::kErase, c::kAuto, c::kTest, c::kWrite, c::kBlank},
-      {c::kChipFill, c::kViewData, c::kFirmwareVersion, c::kFileFill, c::kMoveTo,
-       c::kFirmwareUpgrade},
-      {c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
-       c::kFirmwareUpgrade, c::kMoveTo},
-      true};
-  static const OperationControls kVerify = {
-      c::kVerify,
-      {c::kRead, c::kAuto, c::kTest, c::kWrite, c::kErase, c::kBrowse, c::kBlank},
-      {c::kSaveAs, c::kFindData, c::kFileFill, c::kMoveTo, c::kChipFill, c::kViewData,
-       c::kFirmwareVersion, c::kFirmwareUpgrade},
-      {c::kMoveTo, c::kSaveAs, c::kFindData, c::kChipFill, c::kViewData, c::kFirmwareVersion,
-       c::kFirmwareUpgrade},
-      true};
-  switch (operation) {
-    case RunningOperation::kWrite:
-      return kWrite;
-    case RunningOperation::kErase:
-      return kErase;
-    case RunningOperation::kBlankCheck:
-      return kBlank;
-    case RunningOperation::kRead:
-      return kRead;
-    case RunningOperation::kVerify:
-      break;
-  }
-  return kVerify;
-}
-
 OperationCommands::OperationCommands(MainState& state, CommandState& commands, Worker& worker,
                                      BulkMode* bulk)
     : state_(state), commands_(commands), worker_(worker), bulk_(bulk) {}
@@ -174,50 +120,6 @@ KeyOutcome TranslateKey(Key key, bool ctrl, const CommandState& commands, bool w
     return out;
   }
   return out;
-}
-
-const std::vector<MenuEntry>& MainMenu() {
-  using S = MenuState;
-  static const std::vector<MenuEntry> kMenu = {
-      {"File", "", "&Open", c::kBrowse, S::kNormal},
-      {"File", "", "&Save", c::kSave, S::kGrayed},
-      {"File", "", "Save &As", c::kSaveAs, S::kGrayed},
-      {"File", "", "&Edit Mode", c::kEditMode, S::kGrayed},
-      {"File", "", "", 0, S::kSeparator},
-      {"File", "", "E&xist", menu_id::kExist, S::kNormal},
-      {"Operate", "", "&Auto", c::kAuto, S::kNormal},
-      {"Operate", "", "&Erase", c::kErase, S::kNormal},
-      {"Operate", "", "&Write", c::kWrite, S::kNormal},
-      {"Operate", "", "&Verify", c::kVerify, S::kNormal},
-      {"Operate", "", "", 0, S::kSeparator},
-      {"Operate", "", "&Blank", c::kBlank, S::kNormal},
-      {"Operate", "", "&Read", c::kRead, S::kNormal},
-      {"Addr Operate", "", "&Move To", c::kMoveTo, S::kGrayed},
-      {"Addr Operate", "", "&View Data", c::kViewData, S::kGrayed},
-      {"Addr Operate", "", "Find &Datas", c::kFindData, S::kGrayed},
-      {"Addr Operate", "", "File &Fill", c::kFileFill, S::kGrayed},
-      {"Addr Operate", "", "&Chip Fill", c::kChipFill, S::kGrayed},
-      {"Addr Operate", "", "", 0, S::kSeparator},
-      {"Addr Operate", "", "Write from specify file addr...", c::kWriteFromFileAddress, S::kGrayed},
-      {"Tools", "", "Files Combine", menu_id::kFilesCombine, S::kNormal},
-      {"Tools", "", "File Division", menu_id::kFileDivision, S::kNormal},
-      {"Firm Operate", "", "&Test Chip", c::kTest, S::kNormal},
-      {"Firm Operate", "", "&Firmware Version", c::kFirmwareVersion, S::kNormal},
-      {"Firm Operate", "", "", 0, S::kSeparator},
-      {"Firm Operate", "", "Firmware &Upgrade", c::kFirmwareUpgrade, S::kNormal},
-      {"Settings", "", "Remind Sound", 32809, S::kChecked},
-      {"Settings", "", "Auto Recognize", 32811, S::kChecked},
-      {"Settings", "Bulk Process", " Erase ", 32820, S::kChecked},
-      {"Settings", "Bulk Process", " Write", 32821, S::kChecked},
-      {"Settings", "Bulk Process", " Verify", 32822, S::kChecked},
-      {"Help", "", "&Contents", menu_id::kContents, S::kNormal},
-      {"Help", "", "Check &New", menu_id::kCheckNew, S::kNormal},
-      {"Help", "", "Operate log", menu_id::kOperateLog, S::kNormal},
-      {"Help", "", "", 0, S::kSeparator},
-      {"Help", "", "&Feedback", menu_id::kFeedback, S::kNormal},
-      {"Help", "", "&About Us", menu_id::kAboutUs, S::kNormal},
-  };
-  return kMenu;
 }
 
 void ShowHelpContents(Host& host, const std::filesystem::path& base,

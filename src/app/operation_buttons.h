@@ -11,9 +11,10 @@
 #include <string_view>
 #include <vector>
 
-#include "app/command_state.h"
-#include "app/main_state.h"
 #include "app/worker.h"
+#include "state/command_state.h"
+#include "state/gray_sets.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 
@@ -36,20 +37,6 @@ struct OperationButton {
 // handler of its own (bulk_mode.h).
 [[nodiscard]] const std::vector<OperationButton>& OperationButtonTable();
 [[nodiscard]] const OperationButton* FindOperationButton(int id);
-
-// The operations that gray the others while they run.
-enum class RunningOperation : std::uint8_t { kWrite, kErase, kBlankCheck, kRead, kVerify };
-
-// What a running operation grays at its start and enables again at its end. The Bulk
-// Mode button is in none of them.
-struct OperationControls {
-  int button;                     // its own button, which turns into a stop button
-  std::vector<int> commands;      // DisableCommand at the start, EnableCommand at the end
-  std::vector<int> menu_grayed;   // GrayMenuItem at the start
-  std::vector<int> menu_enabled;  // EnableMenuItem at the end
-  bool file_fill_when_edit_mode;  // "File Fill" enabled at the end, only in edit mode
-};
-[[nodiscard]] const OperationControls& ControlsOf(RunningOperation operation);
 
 // Presses of the operation buttons, their menu items and their keys. Runs on the
 // window thread; it only sets flags and hands commands to the worker.
@@ -109,29 +96,6 @@ struct KeyOutcome {
 // `window_has_focus`: any window of the program has the keyboard focus.
 [[nodiscard]] KeyOutcome TranslateKey(Key key, bool ctrl, const CommandState& commands,
                                       bool window_has_focus);
-
-// The menu bar.
-enum class MenuState : std::uint8_t { kNormal, kGrayed, kChecked, kSeparator };
-struct MenuEntry {
-  std::string_view menu;     // "File", "Operate", ...
-  std::string_view submenu;  // "Bulk Process" for its three items, else empty
-  std::string_view text;     // "&Open"; empty for a separator
-  int id;                    // 0 for a separator
-  MenuState state;           // at creation
-};
-[[nodiscard]] const std::vector<MenuEntry>& MainMenu();
-
-// Menu ids of the commands that lead nowhere else.
-namespace menu_id {
-inline constexpr int kExist = 1;
-inline constexpr int kAboutUs = 1025;
-inline constexpr int kContents = 32797;
-inline constexpr int kCheckNew = 32814;
-inline constexpr int kFeedback = 32813;
-inline constexpr int kOperateLog = 32819;
-inline constexpr int kFilesCombine = 32817;
-inline constexpr int kFileDivision = 32818;
-}  // namespace menu_id
 
 inline constexpr char kHelpFileName[] = "VRNT_Tarvix.CHM";
 inline constexpr char kHelpNotFound[] = "not find file";

@@ -11,7 +11,6 @@
 
 #include "app/bulk_mode.h"
 #include "app/instance_guard.h"
-#include "app/main_state.h"
 #include "app/operation_buttons.h"
 #include "app/settings.h"
 #include "app/worker.h"
@@ -30,6 +29,7 @@
 #include "firmware/firmware_upgrade.h"
 #include "operations/chip_fill.h"
 #include "operations/operation_context.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

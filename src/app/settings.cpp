@@ -47,21 +47,8 @@ class SettingsFile {
 
 }  // namespace
 
-int SettingCommandId(SettingItem item) {
-  static constexpr int kIds[kSettingCount] = {32809, 32811, 32820, 32821, 32822};
-  return kIds[static_cast<std::size_t>(item)];
-}
-
-std::string_view SettingCaption(SettingItem item) {
-  static constexpr std::string_view kCaptions[kSettingCount] = {"Remind Sound", "Auto Recognize",
-                                                                " Erase ", " Write", " Verify"};
-  return kCaptions[static_cast<std::size_t>(item)];
-}
-
 Settings::Settings(std::filesystem::path file, Reporter report)
-    : file_(std::move(file)), report_(std::move(report)) {
-  for (auto& c : checked_) c = true;  // the menu's defaults
-}
+    : file_(std::move(file)), report_(std::move(report)) {}
 
 void Settings::Load() {
   std::array<std::uint8_t, kSettingCount> bytes{};
@@ -127,8 +114,7 @@ bool Settings::Store(SettingItem item, bool on) {
 }
 
 void Settings::SetChecked(SettingItem item, bool on) {
-  const auto i = static_cast<std::size_t>(item);
-  if (checked_[i].exchange(on) == on) return;
+  if (!Check(item, on)) return;
   for (const auto& listener : listeners_) listener(item);
 }
 

@@ -12,26 +12,13 @@
 #include <string_view>
 #include <vector>
 
+#include "state/setting_checks.h"
+
 namespace tarvix {
 
 class Host;
 
-enum class SettingItem : std::uint8_t {
-  kRemindSound = 0,
-  kAutoRecognize = 1,
-  kBulkErase = 2,
-  kBulkWrite = 3,
-  kBulkVerify = 4,
-};
-
-inline constexpr std::size_t kSettingCount = 5;
-
-// Menu command ids of the five items.
-[[nodiscard]] int SettingCommandId(SettingItem item);
-// The menu text of an item ("Remind Sound", " Erase ", ...).
-[[nodiscard]] std::string_view SettingCaption(SettingItem item);
-
-class Settings {
+class Settings : public SettingChecks {
  public:
   // Text shown when the settings file cannot be opened or written.
   static constexpr std::string_view kCannotOpenMessage =
@@ -51,9 +38,6 @@ class Settings {
   // Returns false (check mark unchanged) when the file could not be written.
   bool Toggle(SettingItem item);
 
-  [[nodiscard]] bool IsOn(SettingItem item) const {
-    return checked_[static_cast<std::size_t>(item)].load();
-  }
   // Plays a wave file only while "Remind Sound" is on.
   void PlaySound(Host& host, const std::filesystem::path& wave) const;
 
@@ -65,8 +49,6 @@ class Settings {
 
   std::filesystem::path file_;
   Reporter report_;
-  // Read by the worker while the window thread toggles.
-  std::array<std::atomic<bool>, kSettingCount> checked_;
   std::vector<Listener> listeners_;
 };
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/main_state.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

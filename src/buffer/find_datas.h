@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/main_state.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

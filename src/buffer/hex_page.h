@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/main_state.h"
 #include "buffer/image_buffer.h"
 #include "device/host.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

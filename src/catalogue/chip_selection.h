@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/main_state.h"
 #include "catalogue/chip_catalogue.h"
 #include "device/command_packet.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

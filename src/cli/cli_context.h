@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/main_state.h"
 #include "catalogue/chip_catalogue.h"
 #include "catalogue/chip_selection.h"
 #include "device/command_packet.h"
+#include "state/main_state.h"
 
 namespace tarvix::cli {
 

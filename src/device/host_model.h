@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "app/command_state.h"
-#include "app/main_state.h"
 #include "device/host.h"
 #include "device/log_pane.h"
+#include "state/command_state.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

@@ -8,9 +8,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/main_state.h"
 #include "device/host.h"
 #include "device/usb_backend.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

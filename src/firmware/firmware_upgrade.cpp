@@ -4,10 +4,10 @@
 #include <array>
 #include <span>
 
-#include "app/command_state.h"
 #include "device/command_protocol.h"
 #include "firmware/firmware_scramble.h"
 #include "firmware/tvx_image.h"
+#include "state/control_ids.h"
 
 namespace tarvix {
 namespace {

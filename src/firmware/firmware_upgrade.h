@@ -13,12 +13,12 @@
 #include <string>
 #include <string_view>
 
-#include "app/main_state.h"
 #include "device/clock.h"
 #include "device/command_packet.h"
 #include "device/host.h"
 #include "device/usb_link.h"
 #include "operations/operation_context.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

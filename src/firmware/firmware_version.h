@@ -6,10 +6,10 @@
 #include <optional>
 #include <string>
 
-#include "app/main_state.h"
 #include "device/command_packet.h"
 #include "device/host.h"
 #include "device/usb_link.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 

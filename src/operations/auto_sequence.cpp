@@ -74,7 +74,7 @@ bool AutoSequence(OperationContext& ctx, const AutoSteps& steps) {
   if (bulk) ctx.state.bulk_success_count.fetch_add(1);
   ctx.host.ShowStatus(AutoFinishedText(erased, wrote, verified, started.ElapsedSeconds()), false,
                       false);
-  ctx.settings.PlaySound(ctx.host, ctx.state.paths.finish_sound);
+  PlayRemindSound(ctx, ctx.state.paths.finish_sound);
   return true;
 }
 

@@ -3,11 +3,12 @@
 #include <array>
 #include <cstdio>
 
-#include "app/command_state.h"
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "device/version_notice.h"
+#include "operations/operation_controls.h"
 #include "operations/pre_check.h"
+#include "state/control_ids.h"
 
 namespace tarvix {
 namespace {
@@ -16,10 +17,6 @@ constexpr int kReplySize = 6;
 constexpr int kPollSize = 64;
 constexpr int kPollTimeoutMs = 1000;
 constexpr int kCommandTimeoutMs = 1000;
-
-constexpr std::array<int, 6> kGrayedCommands{control_id::kWrite,  control_id::kRead,
-                                             control_id::kVerify, control_id::kErase,
-                                             control_id::kTest,   control_id::kAuto};
 
 }  // namespace
 
@@ -44,9 +41,7 @@ bool BlankCheck(OperationContext& ctx) {
 
   (void)SendCommand(ctx.link, ctx.packet, command_code::kBlankCheck, kCommandTimeoutMs);
   host.ShowStatus("chip blank checking", false, false);
-  for (const int id : kGrayedCommands) host.DisableCommand(id);
-  GrayLinkMenuItems(host);
-  host.SetBusyCaption(control_id::kBlank, true);
+  GrayOperationControls(host, RunningOperation::kBlankCheck);
   const OperationClock clock(ctx.clock);
 
   std::array<std::uint8_t, kPollSize> reply{};
@@ -81,9 +76,7 @@ bool BlankCheck(OperationContext& ctx) {
     host.ShowStatus("blank check finished!", false, false);
   }
 
-  for (const int id : kGrayedCommands) host.EnableCommand(id);
-  EnableLinkMenuItems(host);
-  host.SetBusyCaption(control_id::kBlank, false);
+  RestoreOperationControls(ctx, RunningOperation::kBlankCheck);
   return blank;
 }
 

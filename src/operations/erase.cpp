@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <string>
 
-#include "app/command_state.h"
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "device/version_notice.h"
+#include "operations/operation_controls.h"
 #include "operations/pre_check.h"
+#include "state/control_ids.h"
 
 namespace tarvix {
 namespace {
@@ -20,22 +21,6 @@ constexpr int kDrainTimeoutMs = 10;
 // A device that keeps answering the drain must not hold the erase forever; this is
 // far more than the receive area could hold.
 constexpr int kMaxDrainReads = 8192;
-
-constexpr std::array<int, 6> kGrayedCommands{control_id::kRead,  control_id::kVerify,
-                                             control_id::kAuto,  control_id::kTest,
-                                             control_id::kWrite, control_id::kBlank};
-
-void DisableControls(Host& host) {
-  for (const int id : kGrayedCommands) host.DisableCommand(id);
-  GrayLinkMenuItems(host);
-  host.SetBusyCaption(control_id::kErase, true);
-}
-
-void EnableControls(Host& host) {
-  for (const int id : kGrayedCommands) host.EnableCommand(id);
-  EnableLinkMenuItems(host);
-  host.SetBusyCaption(control_id::kErase, false);
-}
 
 }  // namespace
 
@@ -53,7 +38,7 @@ bool EraseChip(OperationContext& ctx, bool pre_check) {
   }
 
   state.busy_erasing = 1;
-  DisableControls(host);
+  GrayOperationControls(host, RunningOperation::kErase);
   host.ShowStatus("chip is erasing...", false, false);
   std::array<std::uint8_t, 64> reply{};
   const OperationClock clock(ctx.clock);
@@ -85,14 +70,14 @@ bool EraseChip(OperationContext& ctx, bool pre_check) {
       host.ShowStatus("erase succeed." + clock.ElapsedText(), false, false);
       success = true;
       (void)SendCommand(ctx.link, ctx.packet, command_code::kEndOperation, kCommandTimeoutMs);
-      ctx.settings.PlaySound(host, state.paths.delete_sound);
+      PlayRemindSound(ctx, state.paths.delete_sound);
     } else {
       // Either the link failed or the programmer never said it was done: not erased.
       host.ShowStatus("device connect error", true, true);
     }
   }
 
-  EnableControls(host);
+  RestoreOperationControls(ctx, RunningOperation::kErase);
   state.busy_erasing = 0;
   ctx.clock.SleepMs(50);
 

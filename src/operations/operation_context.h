@@ -3,8 +3,6 @@
 // context around the simulated programmer and a RecordingHost.
 #pragma once
 
-#include "app/main_state.h"
-#include "app/settings.h"
 #include "buffer/image_buffer.h"
 #include "buffer/load_save.h"
 #include "catalogue/chip_catalogue.h"
@@ -13,6 +11,8 @@
 #include "device/command_packet.h"
 #include "device/host.h"
 #include "device/usb_link.h"
+#include "state/main_state.h"
+#include "state/setting_checks.h"
 
 namespace tarvix {
 
@@ -23,7 +23,7 @@ struct OperationContext {
   UsbLink& link;
   CommandPacket& packet;
   Host& host;
-  Settings& settings;
+  const SettingChecks& settings;
   Clock& clock;  // every wait and elapsed time of an operation
   const ChipCatalogue& catalogue;
   ChipSelection& selection;
@@ -32,5 +32,10 @@ struct OperationContext {
   // The hex view, whose edit mode the operations consult; none in a front end without one.
   HexPage* hex = nullptr;
 };
+
+// Plays a wave file while "Remind Sound" is checked.
+inline void PlayRemindSound(const OperationContext& ctx, const std::filesystem::path& wave) {
+  if (ctx.settings.IsOn(SettingItem::kRemindSound)) ctx.host.PlaySound(wave);
+}
 
 }  // namespace tarvix

@@ -1,8 +1,8 @@
 #include "operations/pre_check.h"
 
-#include "app/command_state.h"
 #include "buffer/hex_page.h"
 #include "operations/recognition.h"
+#include "state/control_ids.h"
 
 namespace tarvix {
 
@@ -26,22 +26,6 @@ bool RunPreCheck(OperationContext& ctx) {
 
 bool EditModeOn(const OperationContext& ctx) {
   return ctx.hex != nullptr && ctx.hex->EditMode();
-}
-
-void GrayLinkMenuItems(Host& host) {
-  host.GrayMenuItem(control_id::kChipFill);
-  host.GrayMenuItem(control_id::kViewData);
-  host.GrayMenuItem(control_id::kFirmwareVersion);
-  host.GrayMenuItem(control_id::kFirmwareUpgrade);
-}
-
-void EnableLinkMenuItems(Host& host) {
-  host.EnableMenuItem(control_id::kSaveAs);
-  host.EnableMenuItem(control_id::kFindData);
-  host.EnableMenuItem(control_id::kChipFill);
-  host.EnableMenuItem(control_id::kViewData);
-  host.EnableMenuItem(control_id::kFirmwareVersion);
-  host.EnableMenuItem(control_id::kFirmwareUpgrade);
 }
 
 }  // namespace tarvix

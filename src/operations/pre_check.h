@@ -21,12 +21,6 @@ inline constexpr char kWorkingCopyReadFailed[] = "file read failed!";
 // on; every refusal has already been reported.
 [[nodiscard]] bool RunPreCheck(OperationContext& ctx);
 
-// Erase and blank check keep Chip Fill, View Data, Firmware Version and Firmware
-// Upgrade away from the link while the programmer works, and give them back after
-// (with Save As and Find Datas).
-void GrayLinkMenuItems(Host& host);
-void EnableLinkMenuItems(Host& host);
-
 // Edit mode of the hex view; off when the context has no hex view.
 [[nodiscard]] bool EditModeOn(const OperationContext& ctx);
 

@@ -8,22 +8,19 @@
 #include <cerrno>
 #include <vector>
 
-#include "app/command_state.h"
 #include "buffer/hex_page.h"
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "device/version_notice.h"
+#include "operations/operation_controls.h"
 #include "operations/pre_check.h"
+#include "state/control_ids.h"
 
 namespace tarvix {
 namespace {
 
 constexpr int kReadCommandTimeoutMs = 5000;
 constexpr std::size_t kStagingSize = 32 * kReadChunkSize;
-
-constexpr std::array kReadDisabledButtons{control_id::kVerify, control_id::kErase,
-                                          control_id::kAuto,   control_id::kTest,
-                                          control_id::kWrite,  control_id::kBlank};
 
 std::string ProgressCaption(int percent) {
   return "Read" + std::to_string(percent) + "%";
@@ -43,25 +40,6 @@ bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
 void ReportChipDataFailure(Host& host) {
   host.ShowStatus(kChipDataFailedStatus, true, false);
   (void)host.MessageBox(kChipDataFailedBox, "error", BoxIcon::kError, BoxButtons::kOk);
-}
-
-void DisableControls(Host& host) {
-  for (const int id : kReadDisabledButtons) host.DisableCommand(id);
-  for (const int id : {control_id::kChipFill, control_id::kViewData, control_id::kFirmwareVersion,
-                       control_id::kFileFill, control_id::kMoveTo, control_id::kFirmwareUpgrade})
-    host.GrayMenuItem(id);
-  host.SetBusyCaption(control_id::kRead, true);
-}
-
-void RestoreControls(OperationContext& ctx) {
-  Host& host = ctx.host;
-  for (const int id : kReadDisabledButtons) host.EnableCommand(id);
-  for (const int id :
-       {control_id::kSaveAs, control_id::kFindData, control_id::kChipFill, control_id::kViewData,
-        control_id::kFirmwareVersion, control_id::kFirmwareUpgrade, control_id::kMoveTo})
-    host.EnableMenuItem(id);
-  if (EditModeOn(ctx)) host.EnableMenuItem(control_id::kFileFill);
-  host.SetBusyCaption(control_id::kRead, false);
 }
 
 }  // namespace
@@ -95,7 +73,7 @@ bool ReadChip(OperationContext& ctx) {
     return false;
   }
 
-  DisableControls(host);
+  GrayOperationControls(host, RunningOperation::kRead);
   if (EditModeOn(ctx)) {
     ctx.hex->LeaveEditMode();
     host.ShowStatus(kScanModeSelected, false, false);
@@ -153,7 +131,7 @@ bool ReadChip(OperationContext& ctx) {
 
   const bool closed = ::close(fd) == 0;
   state.busy_reading = 0;
-  RestoreControls(ctx);
+  RestoreOperationControls(ctx, RunningOperation::kRead);
 
   if (!success || !closed) {
     // Whatever arrived stays in the chip data file, but it is not shown as the chip.
@@ -167,7 +145,7 @@ bool ReadChip(OperationContext& ctx) {
 
   const std::string text = ReadSucceedText(clock.ElapsedSeconds());
   host.ShowProgress(false);
-  ctx.settings.PlaySound(host, state.paths.finish_sound);
+  PlayRemindSound(ctx, state.paths.finish_sound);
   // The load reports its own failure; the read must not then claim success.
   if (!ctx.files.Load(chip_data, false)) return false;
   host.ShowStatus(text, false, false);

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "app/command_state.h"
 #include "device/command_protocol.h"
 #include "device/host_model.h"
 #include "firmware/firmware_version.h"
+#include "state/control_ids.h"
 
 namespace tarvix {
 namespace {

@@ -6,12 +6,13 @@
 #include <cstring>
 #include <span>
 
-#include "app/command_state.h"
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "device/version_notice.h"
 #include "operations/image_stream.h"
+#include "operations/operation_controls.h"
 #include "operations/pre_check.h"
+#include "state/control_ids.h"
 
 namespace tarvix {
 namespace {
@@ -20,37 +21,12 @@ constexpr WorkerCommand kPlainVerifyCommand = 8;
 constexpr int kVerifyCommandTimeoutMs = 5000;
 constexpr int kCancelEndTimeoutMs = 1000;
 
-constexpr std::array kVerifyDisabledButtons{
-    control_id::kRead,  control_id::kAuto,   control_id::kTest, control_id::kWrite,
-    control_id::kErase, control_id::kBrowse, control_id::kBlank};
-
 std::string ProgressCaption(int percent) {
   return "verified" + std::to_string(percent) + "%";
 }
 
 int Percent(std::uint64_t address, std::uint64_t capacity) {
   return static_cast<int>(static_cast<double>(address) * 100.0 / static_cast<double>(capacity));
-}
-
-void DisableControls(Host& host) {
-  for (const int id : kVerifyDisabledButtons) host.DisableCommand(id);
-  for (const int id : {control_id::kSaveAs, control_id::kFindData, control_id::kFileFill,
-                       control_id::kMoveTo, control_id::kChipFill, control_id::kViewData,
-                       control_id::kFirmwareVersion, control_id::kFirmwareUpgrade})
-    host.GrayMenuItem(id);
-  host.SetBusyCaption(control_id::kVerify, true);
-}
-
-void RestoreControls(OperationContext& ctx) {
-  Host& host = ctx.host;
-  if (EditModeOn(ctx)) host.EnableMenuItem(control_id::kFileFill);
-  host.EnableMenuItem(control_id::kMoveTo);
-  for (const int id : kVerifyDisabledButtons) host.EnableCommand(id);
-  for (const int id :
-       {control_id::kSaveAs, control_id::kFindData, control_id::kChipFill, control_id::kViewData,
-        control_id::kFirmwareVersion, control_id::kFirmwareUpgrade})
-    host.EnableMenuItem(id);
-  host.SetBusyCaption(control_id::kVerify, false);
 }
 
 // One verify run's comparison state.
@@ -172,7 +148,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
     return false;
   }
 
-  DisableControls(host);
+  GrayOperationControls(host, RunningOperation::kVerify);
   const std::uint32_t blocks = capacity / kVerifyBlockSize;
   const std::uint32_t rest = capacity % kVerifyBlockSize;
   state.busy_verifying = 1;
@@ -232,7 +208,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
 
   host.ShowProgress(false);
   if (state.command_code.load() == kPlainVerifyCommand)
-    ctx.settings.PlaySound(host, state.paths.finish_sound);
+    PlayRemindSound(ctx, state.paths.finish_sound);
 
   bool result = false;
   if (!link_error) {
@@ -251,7 +227,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
   }
 
   (void)SendCommand(ctx.link, ctx.packet, command_code::kEndOperation, kVerifyEndTimeoutMs);
-  RestoreControls(ctx);
+  RestoreOperationControls(ctx, RunningOperation::kVerify);
   state.busy_verifying = 0;
   return result;
 }

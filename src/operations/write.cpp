@@ -4,12 +4,13 @@
 #include <array>
 #include <span>
 
-#include "app/command_state.h"
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "device/version_notice.h"
 #include "operations/image_stream.h"
+#include "operations/operation_controls.h"
 #include "operations/pre_check.h"
+#include "state/control_ids.h"
 
 namespace tarvix {
 namespace {
@@ -24,38 +25,12 @@ constexpr int kAfterEndWaitMs = 50;
 constexpr int kAfterRunWaitMs = 50;
 constexpr char kSpiFlashType[] = "25 SPI FLASH";
 
-// Buttons grayed while the write runs (each grays its menu item as well).
-constexpr std::array kWriteDisabledButtons{
-    control_id::kBrowse, control_id::kRead, control_id::kVerify, control_id::kErase,
-    control_id::kAuto,   control_id::kTest, control_id::kBlank};
-
 std::string BytesAndTime(const char* head, std::uint64_t bytes, std::int64_t elapsed) {
   return head + std::to_string(bytes) + " bytes," + FormatElapsed(elapsed);
 }
 
 std::string ProgressCaption(int percent) {
   return "written" + std::to_string(percent) + "%";
-}
-
-void DisableControls(Host& host) {
-  for (const int id : kWriteDisabledButtons) host.DisableCommand(id);
-  for (const int id : {control_id::kSaveAs, control_id::kFindData, control_id::kFileFill,
-                       control_id::kMoveTo, control_id::kChipFill, control_id::kViewData,
-                       control_id::kFirmwareVersion, control_id::kFirmwareUpgrade})
-    host.GrayMenuItem(id);
-  host.SetBusyCaption(control_id::kWrite, true);
-}
-
-void RestoreControls(OperationContext& ctx) {
-  Host& host = ctx.host;
-  if (EditModeOn(ctx)) host.EnableMenuItem(control_id::kFileFill);
-  host.EnableMenuItem(control_id::kMoveTo);
-  for (const int id : kWriteDisabledButtons) host.EnableCommand(id);
-  for (const int id :
-       {control_id::kSaveAs, control_id::kFindData, control_id::kChipFill, control_id::kViewData,
-        control_id::kFirmwareVersion, control_id::kFirmwareUpgrade})
-    host.EnableMenuItem(id);
-  host.SetBusyCaption(control_id::kWrite, false);
 }
 
 // A link or file failure ends the stream at once: no code 2, no code 9.
@@ -101,9 +76,9 @@ bool WriteChip(OperationContext& ctx, bool pre_check) {
           BoxAnswer::kYes)
     return false;
 
-  DisableControls(host);
+  GrayOperationControls(host, RunningOperation::kWrite);
   const bool result = WriteStream(ctx);
-  RestoreControls(ctx);
+  RestoreOperationControls(ctx, RunningOperation::kWrite);
   ctx.clock.SleepMs(kAfterRunWaitMs);
   return result;
 }
@@ -194,7 +169,7 @@ bool WriteStream(OperationContext& ctx) {
   const bool plain_write = state.command_code.load() == kPlainWriteCommand;
   if (written < image_size && plain_write && state.stop_write.load() == 0)
     (void)host.MessageBox(kWriteOverflowBox, "info", BoxIcon::kWarning, BoxButtons::kOk);
-  if (plain_write) ctx.settings.PlaySound(host, state.paths.finish_sound);
+  if (plain_write) PlayRemindSound(ctx, state.paths.finish_sound);
 
   (void)SendCommand(ctx.link, ctx.packet, command_code::kEndOperation, kEndTimeoutMs);
   ctx.clock.SleepMs(kAfterEndWaitMs);

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_state.h"
+#include "state/main_state.h"
 #include "buffer/change_log.h"
 #include "buffer/hex_page.h"
 #include "buffer/image_buffer.h"

@@ -6,7 +6,7 @@
 
 #include <functional>
 
-#include "app/command_state.h"
+#include "state/command_state.h"
 #include "device/command_protocol.h"
 #include "firmware/firmware_scramble.h"
 #include "firmware/tvx_image.h"

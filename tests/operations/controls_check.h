@@ -5,7 +5,7 @@
 
 #include <string_view>
 
-#include "app/command_state.h"
+#include "state/command_state.h"
 
 namespace tarvix::testing {
 

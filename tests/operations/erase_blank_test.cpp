@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <set>
 
-#include "app/command_state.h"
+#include "state/command_state.h"
 #include "device/command_protocol.h"
 #include "device/version_notice.h"
 #include "operations/blank_check.h"

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/command_state.h"
+#include "state/command_state.h"
 #include "operation_fixture.h"
 
 namespace tarvix::testing {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "app/command_state.h"
+#include "state/command_state.h"
 #include "device/command_protocol.h"
 #include "operations/operation_fixture.h"
 #include "operations/recognition.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/command_state.h"
+#include "state/command_state.h"
 #include "controls_check.h"
 #include "operation_fixture.h"
 

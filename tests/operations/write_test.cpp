@@ -6,7 +6,7 @@
 
 #include <algorithm>
 
-#include "app/command_state.h"
+#include "state/command_state.h"
 #include "controls_check.h"
 #include "operation_fixture.h"
 #include "operations/pre_check.h"

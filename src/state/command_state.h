@@ -12,46 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "state/captions.h"
+#include "state/control_ids.h"
+
 namespace tarvix {
-
-// Control and menu ids shared by buttons and menu items.
-namespace control_id {
-inline constexpr int kBrowse = 1004;
-inline constexpr int kEditModeBox = 1006;
-inline constexpr int kAuto = 1019;
-inline constexpr int kErase = 1020;
-inline constexpr int kWrite = 1021;
-inline constexpr int kRead = 1022;
-inline constexpr int kVerify = 1023;
-inline constexpr int kTest = 1024;
-inline constexpr int kBulkMode = 1026;
-inline constexpr int kBlank = 1035;
-inline constexpr int kEditMode = 32783;
-inline constexpr int kSaveAs = 32784;
-inline constexpr int kFirmwareVersion = 32788;
-inline constexpr int kFileFill = 32801;
-inline constexpr int kViewData = 32803;
-inline constexpr int kChipFill = 32804;
-inline constexpr int kSave = 32806;
-inline constexpr int kMoveTo = 32807;
-inline constexpr int kFirmwareUpgrade = 32808;
-inline constexpr int kFindData = 32810;
-inline constexpr int kWriteFromFileAddress = 32815;
-}  // namespace control_id
-
-// An operation button's texts.
-struct ButtonTexts {
-  int id;
-  const char* idle_caption;
-  const char* busy_caption;  // null: the button has no stop function
-  const char* idle_tooltip;
-  const char* busy_tooltip;
-};
-
-// The buttons of the "operation" group and the browse button, in window order.
-[[nodiscard]] const std::vector<ButtonTexts>& OperationButtons();
-// Menu items grayed when the window is created.
-[[nodiscard]] const std::vector<int>& InitiallyGrayedMenuItems();
 
 class CommandState {
  public:

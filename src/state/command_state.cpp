@@ -1,33 +1,6 @@
-#include "app/command_state.h"
+#include "state/command_state.h"
 
 namespace tarvix {
-
-const std::vector<ButtonTexts>& OperationButtons() {
-  static const std::vector<ButtonTexts> kButtons = {
-      {control_id::kAuto, "Auto(F9)", nullptr, "F9:auto erase,write and verify chip", nullptr},
-      {control_id::kErase, "Erase(F4)", "Stop erase(F4)", "F4:erase chip", "F4:stop erase chip"},
-      {control_id::kWrite, "Write(F6)", "Stop Write(F6)", "F6:write chip", "F6:stop write chip"},
-      {control_id::kVerify, "Verify(F8)", "Stop verify(F8)", "F8:verify chip",
-       "F8:stop verify chip"},
-      {control_id::kRead, "Read(F7)", "Stop read(F7)", "F7:read chip", "F7:stop read chip"},
-      {control_id::kBlank, "Blank(F3)", "Stop blank(F3)", "F3:check chip blank",
-       "F3:stop check chip blank"},
-      {control_id::kTest, "Test(F5)", nullptr, "F5:test device and chip", nullptr},
-      // The bulk button's busy caption carries a count and is set by bulk mode itself.
-      {control_id::kBulkMode, "Bulk Mode(F2)", nullptr, "click to start bulk write mode", nullptr},
-      {control_id::kBrowse, "brower", nullptr, "CTRL+O:brower", nullptr},
-  };
-  return kButtons;
-}
-
-const std::vector<int>& InitiallyGrayedMenuItems() {
-  static const std::vector<int> kGrayed = {
-      control_id::kSave,     control_id::kSaveAs,   control_id::kEditMode,
-      control_id::kMoveTo,   control_id::kViewData, control_id::kFindData,
-      control_id::kFileFill, control_id::kChipFill, control_id::kWriteFromFileAddress,
-  };
-  return kGrayed;
-}
 
 namespace {
 const ButtonTexts* FindButton(int id) {

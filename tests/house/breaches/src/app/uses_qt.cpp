@@ -1,0 +1,2 @@
+// Qt in the core.
+#include <QString>
