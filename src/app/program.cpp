@@ -121,7 +121,10 @@ void Program::StartUp() {
   // The worker's first run is a silent recognition, whatever the user does.
   state_.command_code.store(worker_command::kRecognition);
   state_.link_event.store(1);
-  if (options_.worker_thread) worker_.Start();
+  if (options_.worker_thread) {
+    worker_.Start();
+    worker_started_ = true;
+  }
 }
 
 void Program::LoadCatalogue() {
@@ -144,6 +147,13 @@ void Program::LoadCatalogue() {
 }
 
 bool Program::CloseWindow() {
+  if (!BeginClose()) return false;
+  worker_.Stop();
+  FinishClose();
+  return true;
+}
+
+bool Program::BeginClose() {
   if (state_.busy_erasing.load() != 0) {
     if (!AskToLeave(host_, kCloseWhileErasing)) return false;
     state_.stop_erase.store(1);
@@ -162,19 +172,26 @@ bool Program::CloseWindow() {
     state_.read_abandoned.store(1);
     (void)SendCommand(link_, packet_, command_code::kEndOperation, kCloseEndTimeoutMs);
   }
+  // The worker is waited for before anything it uses is closed, so every operation
+  // must end at its next check: verify included, which would otherwise stream on
+  // through a chip the programmer was told to abandon. Bulk mode must not start
+  // another run either.
+  state_.stop_verify.store(1);
+  state_.stop_blank.store(1);
+  state_.bulk_mode.store(0);
   if (options_.device_change_notices) backend_.SetDeviceChangeHandler(nullptr);
-  // The operation ends at its next stop check; only then may the link and the working
-  // copy it uses be closed under it.
   worker_.RequestExit();
-  worker_.Stop();
+  return true;
+}
 
+void Program::FinishClose() {
+  worker_.Stop();  // has ended already: this only joins the thread
   if (link_.IsOpen()) (void)link_.CloseDevice();
   if (image_.Loaded()) image_.Close();
   std::error_code ec;
   std::filesystem::remove(state_.paths.temp_folder / kScratchFileName, ec);
   // Fails, as it should, while the folder holds anything else.
   std::filesystem::remove(state_.paths.temp_folder, ec);
-  return true;
 }
 
 }  // namespace tarvix

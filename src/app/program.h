@@ -79,8 +79,17 @@ class Program {
   // operation is asked to stop, the worker ends, the link and the working copy are
   // closed and the scratch file and an empty temp folder removed; returns true.
   // The worker is waited for before the link and the working copy close, so the
-  // front end's Host must not block on its window thread meanwhile.
+  // front end's Host must not block on its window thread meanwhile (a window uses the
+  // two halves below and keeps its event loop running in between).
   bool CloseWindow();
+  // First half: the questions, then a stop request for every running operation (and
+  // the programmer told to end where a question says so), bulk mode off and the
+  // worker asked to end. Returns without waiting; false on Cancel.
+  bool BeginClose();
+  // True once the worker loop has ended (or was never started on its own thread).
+  [[nodiscard]] bool WorkerEnded() const { return !worker_started_ || worker_.Ended(); }
+  // Second half, once the worker has ended: link, working copy, scratch file, folder.
+  void FinishClose();
   // File > "E&xist": the program ends as it is, without questions or clean-up. The
   // front end ends the process at once (the worker may still be running).
   void Exist() { exist_requested_ = true; }
@@ -142,6 +151,7 @@ class Program {
   FindView* find_view_ = nullptr;
   OperationContext ctx_;
   bool exist_requested_ = false;
+  bool worker_started_ = false;
   // Last: the worker stops before anything it uses goes.
   Worker worker_;
   BulkMode bulk_;

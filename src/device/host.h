@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,11 @@ class Host {
   virtual void PlaySound(const std::filesystem::path& wave) = 0;
   // The chip picture (control 1071) or the second picture (1073), by image number.
   virtual void SetPicture(int control_id, int picture) = 0;
+
+  // Runs `call` where the window's models live and returns when it has run. The few
+  // steps of an operation that change what the window shows (the chip lists, the
+  // loaded image) go through here; without a window thread it runs at once.
+  virtual void WindowCall(const std::function<void()>& call) { call(); }
 };
 
 }  // namespace tarvix

@@ -75,7 +75,7 @@ bool ReadChip(OperationContext& ctx) {
 
   GrayOperationControls(host, RunningOperation::kRead);
   if (EditModeOn(ctx)) {
-    ctx.hex->LeaveEditMode();
+    host.WindowCall([&] { ctx.hex->LeaveEditMode(); });
     host.ShowStatus(kScanModeSelected, false, false);
   }
 
@@ -147,7 +147,9 @@ bool ReadChip(OperationContext& ctx) {
   host.ShowProgress(false);
   PlayRemindSound(ctx, state.paths.finish_sound);
   // The load reports its own failure; the read must not then claim success.
-  if (!ctx.files.Load(chip_data, false)) return false;
+  bool loaded = false;
+  host.WindowCall([&] { loaded = ctx.files.Load(chip_data, false); });
+  if (!loaded) return false;
   host.ShowStatus(text, false, false);
   if (state.stop_read.load() != 0) host.ShowStatus(kReadFinished, false, false);
   return true;

@@ -223,7 +223,7 @@ int Recogniser::SelectFamily(int position, const char* recognition_text, const c
   // The programmer only tells the family; the user picks the model within it.
   if (ctx_.selection.TypeIndex() != position &&
       position < static_cast<int>(ctx_.selection.Types().size())) {
-    ctx_.selection.ChooseType(static_cast<std::size_t>(position));
+    ctx_.host.WindowCall([&] { ctx_.selection.ChooseType(static_cast<std::size_t>(position)); });
     ctx_.state.selection_changed = 1;
   }
   ctx_.host.EnableMenuItem(control_id::kChipFill);
@@ -297,7 +297,7 @@ std::optional<int> Recogniser::Evaluate() {
   const bool keep = !current.empty() && std::find(decision.matches.begin(), decision.matches.end(),
                                                   current.front()) != decision.matches.end();
   if (!keep) {
-    ctx_.selection.SelectRecord(decision.matches.front());
+    ctx_.host.WindowCall([&] { ctx_.selection.SelectRecord(decision.matches.front()); });
     if (n > 1) ctx_.state.selection_changed = 1;
   }
   ctx_.host.EnableMenuItem(control_id::kChipFill);

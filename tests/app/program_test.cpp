@@ -354,6 +354,35 @@ TEST_F(ProgramReadClose, CancelLeavesTheReadRunning) {
   EXPECT_FALSE(program_->TheWorker().Ended());
 }
 
+TEST_F(ProgramFixture, CloseDuringAVerifyStopsItBeforeTheLinkCloses) {
+  Make();
+  StartUp();
+  program_->Selection().SelectRecord(static_cast<std::int32_t>(chip_record_));
+  const auto image = dir_.path / "image.bin";
+  std::ofstream(image, std::ios::binary) << std::string(4096, '\x5A');
+  ASSERT_TRUE(program_->Files().Load(image, true));
+  host_.HoldNextProgress();
+  host_.QueueAnswer(BoxAnswer::kOk);  // "verify ... continue ?" pre-check, if asked
+  EXPECT_TRUE(program_->Buttons().Press(c::kVerify));
+  ASSERT_TRUE(host_.WaitHeld());
+  ASSERT_EQ(State().busy_verifying.load(), 1);
+  host_.QueueAnswer(BoxAnswer::kOk);
+  // The window's half: questions and stop requests, no waiting.
+  ASSERT_TRUE(program_->BeginClose());
+  EXPECT_EQ(State().stop_verify.load(), 1);
+  EXPECT_EQ(State().exit_request.load(), 1);
+  EXPECT_FALSE(program_->WorkerEnded());
+  EXPECT_TRUE(program_->Link().IsOpen());  // still in use by the verify
+  host_.Release();
+  const auto deadline = std::chrono::steady_clock::now() + 20s;
+  while (!program_->WorkerEnded() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(program_->WorkerEnded());
+  program_->FinishClose();
+  EXPECT_FALSE(program_->Link().IsOpen());
+  EXPECT_FALSE(program_->Image().Loaded());
+}
+
 TEST_F(ProgramFixture, ExistEndsWithoutQuestionsOrCleanUp) {
   Make();
   StartUp();

@@ -1,0 +1,51 @@
+// The screenshot tour: drives the real window on the simulated programmer through
+// the states worth looking at and writes one PNG for each (start-up after
+// recognition, an edited image, a write in progress, a failed operation, the
+// Settings menu, the chip details box). It only does what a user would: clicks,
+// keys, menus and the Simulator menu.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <vector>
+
+namespace tarvix::gui {
+
+class MainWindow;
+class SimulatorMenu;
+
+class ScreenshotTour : public QObject {
+  Q_OBJECT
+
+ public:
+  ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QString folder);
+  void Start();
+  // 0 when every picture was written.
+  [[nodiscard]] int Result() const { return result_; }
+
+ private:
+  struct Step {
+    QString what;
+    std::function<bool()> ready;  // polled until true
+    std::function<void()> action;
+  };
+  void Add(QString what, std::function<bool()> ready, std::function<void()> action);
+  void Tick();
+  void Shoot(const QString& name, bool with_popups = false);
+  void AnswerBox(bool ok);
+  void Fail(const QString& why);
+
+  MainWindow& window_;
+  SimulatorMenu* simulator_;
+  QString folder_;
+  QString image_;
+  std::vector<Step> steps_;
+  std::size_t next_ = 0;
+  QTimer timer_;
+  qint64 step_started_ = 0;
+  int result_ = 0;
+};
+
+}  // namespace tarvix::gui

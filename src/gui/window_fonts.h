@@ -1,0 +1,11 @@
+// The window's fonts: a plain sans face for the Latin texts with a CJK face behind it,
+// so the Chinese captions, box titles and log lines show as characters.
+#pragma once
+
+class QApplication;
+
+namespace tarvix::gui {
+
+void UseWindowFonts(QApplication& app);
+
+}  // namespace tarvix::gui

@@ -1,0 +1,423 @@
+// The main window driven as a user drives it: buttons, keys, menus, the grid and its
+// edit box, drops, close; on the simulated programmer.
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QThread>
+#include <QUrl>
+#include <atomic>
+#include <thread>
+#include <fstream>
+#include <iterator>
+
+#include "app/instance_guard.h"
+#include "buffer/change_log.h"
+#include "gui/caption_progress_bar.h"
+#include "gui/hex_grid.h"
+#include "gui/image_button.h"
+#include "gui/window_fixture.h"
+#include "operations/erase.h"
+#include "operations/write.h"
+#include "state/control_ids.h"
+
+namespace tarvix::gui::testing {
+namespace {
+
+namespace c = control_id;
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void PressKey(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+  QTest::keyClick(target, key, modifiers);
+}
+
+using WindowTest = WindowFixture;
+
+TEST_F(WindowTest, StartUpRecognitionShowsTheSimulatedChip) {
+  Open();
+  EXPECT_EQ(Status(), "find SPI FLASH");
+  auto* chip = qobject_cast<QComboBox*>(window_->Control(1016));
+  ASSERT_NE(chip, nullptr);
+  EXPECT_EQ(chip->currentText().toStdString(), "W25Q32BV");
+  EXPECT_EQ(qobject_cast<QLabel*>(window_->Control(1017))->text().toStdString(),
+            "32Mbits/4Mbytes");
+  // The status line went to the log pane with its time stamp.
+  EXPECT_TRUE(window_->LogPane()->toPlainText().contains("find SPI FLASH"));
+  EXPECT_FALSE(window_->StatusLine()->text().isEmpty());
+  EXPECT_EQ(window_->windowTitle().toStdString(), kWindowTitle);
+}
+
+TEST_F(WindowTest, LayoutHasEveryControlAndMenuItemOfTheTables) {
+  Open();
+  for (const LayoutItem& item : MainWindowLayout()) {
+    if (item.id == 0) continue;
+    QWidget* w = window_->Control(item.id);
+    ASSERT_NE(w, nullptr) << item.id;
+    EXPECT_EQ(w->isHidden(), item.hidden) << item.id;
+  }
+  for (const MenuEntry& e : MainMenu()) {
+    if (e.id == 0) continue;
+    QAction* a = window_->MenuAction(e.id);
+    ASSERT_NE(a, nullptr) << e.id;
+    EXPECT_EQ(a->text().toStdString(), std::string(e.text));
+  }
+  // Grayed until an image is loaded.
+  EXPECT_FALSE(window_->MenuAction(c::kSave)->isEnabled());
+  EXPECT_FALSE(window_->MenuAction(c::kSaveAs)->isEnabled());
+  EXPECT_TRUE(window_->MenuAction(32809)->isChecked());
+  // The grid's fixed pixel cells fit inside its place in the layout, unclipped.
+  EXPECT_LE(window_->Grid()->sizeHint().width(), window_->Grid()->width() + 0);
+  EXPECT_LE(window_->Grid()->sizeHint().height(), window_->Grid()->height());
+}
+
+TEST_F(WindowTest, EraseTurnsIntoStopAndASecondPressStopsIt) {
+  Open(sim::Timing::kRealistic);
+  ImageButton* erase = window_->Button(c::kErase);
+  QTest::mouseClick(erase, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return erase->text() == "Stop erase(F4)"; }));
+  EXPECT_TRUE(BoxShown(kEraseConfirmText));
+  EXPECT_EQ(erase->toolTip().toStdString(), "F4:stop erase chip");
+  EXPECT_TRUE(erase->isEnabled());
+  EXPECT_FALSE(window_->Button(c::kWrite)->isEnabled());
+  QTest::mouseClick(erase, Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return erase->text() == "Erase(F4)"; }, 10000));
+  EXPECT_TRUE(WaitIdle());
+  EXPECT_TRUE(window_->Button(c::kWrite)->isEnabled());
+  EXPECT_EQ(erase->toolTip().toStdString(), "F4:erase chip");
+}
+
+TEST_F(WindowTest, DuringAWriteOnlyF6AndF2Act) {
+  Open(sim::Timing::kRealistic);
+  ASSERT_TRUE(program_->Files().Load(MakeImage("image.bin", 2 * 1024 * 1024), true));
+  QTest::mouseClick(window_->Button(c::kWrite), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return program_->State().busy_writing.load() != 0; }));
+  const std::size_t boxes_before = boxes_.size();
+  QWidget* target = window_->Grid();
+  for (Qt::Key key : {Qt::Key_F4, Qt::Key_F7, Qt::Key_F8, Qt::Key_F3, Qt::Key_F5, Qt::Key_F9})
+    PressKey(target, key);
+  PressKey(target, Qt::Key_O, Qt::ControlModifier);
+  QTest::qWait(50);
+  EXPECT_EQ(program_->State().command_code.load(), worker_command::kWrite);
+  EXPECT_EQ(Caption(c::kErase), "Erase(F4)");
+  EXPECT_EQ(boxes_.size(), boxes_before);  // no question, no file dialog
+  // F2 still toggles bulk mode, on and off again.
+  PressKey(target, Qt::Key_F2);
+  EXPECT_EQ(window_->Button(c::kBulkMode)->text().toStdString(), "Stop bulk 0 (F2)");
+  PressKey(target, Qt::Key_F2);
+  EXPECT_EQ(window_->Button(c::kBulkMode)->text().toStdString(), "Bulk Mode(F2)");
+  // F6 stops the write.
+  EXPECT_EQ(Caption(c::kWrite), "Stop Write(F6)");
+  PressKey(target, Qt::Key_F6);
+  ASSERT_TRUE(WaitFor([&] { return Caption(c::kWrite) == "Write(F6)"; }, 10000));
+  EXPECT_TRUE(WaitIdle());
+  EXPECT_FALSE(window_->ProgressBar()->isVisible());
+}
+
+TEST_F(WindowTest, EscapeNeverClosesAndEnterPressesNoButton) {
+  Open();
+  window_->Button(c::kErase)->setFocus();
+  PressKey(window_->Button(c::kErase), Qt::Key_Escape);
+  PressKey(window_->Button(c::kErase), Qt::Key_Return);
+  PressKey(window_->Control(1016), Qt::Key_Escape);
+  QTest::qWait(50);
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_TRUE(WaitIdle());
+  EXPECT_FALSE(BoxShown(kEraseConfirmText));
+  EXPECT_EQ(Caption(c::kErase), "Erase(F4)");
+}
+
+TEST_F(WindowTest, SettingsMenuPersistsAcrossRestarts) {
+  Open();
+  QAction* sound = window_->MenuAction(32809);
+  QAction* bulk_write = window_->MenuAction(32821);
+  sound->trigger();
+  bulk_write->trigger();
+  EXPECT_FALSE(sound->isChecked());
+  EXPECT_FALSE(bulk_write->isChecked());
+  const std::string file = ReadFile(dir_.path() / "kest2.dll");
+  ASSERT_EQ(file.size(), 5u);
+  EXPECT_EQ(file[0], 0);
+  EXPECT_EQ(file[3], 0);
+  Reopen();
+  EXPECT_FALSE(window_->MenuAction(32809)->isChecked());
+  EXPECT_TRUE(window_->MenuAction(32811)->isChecked());
+  EXPECT_FALSE(window_->MenuAction(32821)->isChecked());
+  EXPECT_TRUE(window_->MenuAction(32822)->isChecked());
+  // With "Remind Sound" off, buttons stay silent.
+  sounds_.clear();
+  QTest::mouseClick(window_->Button(c::kTest), Qt::LeftButton);
+  EXPECT_TRUE(WaitIdle());
+  EXPECT_TRUE(sounds_.empty());
+}
+
+TEST_F(WindowTest, WithoutDatabaseTheWindowWarnsAndListsStayEmpty) {
+  Open(sim::Timing::kInstant, false);
+  ASSERT_FALSE(boxes_.empty());
+  EXPECT_EQ(boxes_.front().text, "cannot find database file ");
+  EXPECT_EQ(boxes_.front().title, "warning");
+  for (int id : {1014, 1015, 1016})
+    EXPECT_EQ(qobject_cast<QComboBox*>(window_->Control(id))->count(), 0) << id;
+  EXPECT_EQ(qobject_cast<QLabel*>(window_->Control(1017))->text().toStdString(), "0");
+}
+
+TEST_F(WindowTest, ASecondInstanceIsRefusedWithItsMessage) {
+  ScratchFolder runtime;
+  qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
+  QtHost host;
+  std::vector<ShownBox> shown;
+  host.SetBoxPresenter([&](QWidget*, const QString& text, const QString& title, BoxIcon,
+                           BoxButtons b) {
+    shown.push_back({text.toStdString(), title.toStdString(), b});
+    return BoxAnswer::kOk;
+  });
+  auto first = PassStartUpGuards(host);
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(shown.empty());
+  EXPECT_EQ(PassStartUpGuards(host), nullptr);
+  ASSERT_EQ(shown.size(), 1u);
+  EXPECT_EQ(shown[0].text, "VRNT_Tarvix 高速编程器已经在运行！    ");
+  EXPECT_EQ(shown[0].title, "提示");
+  first.reset();
+  // The sibling program's lock refuses too, and the program starts once it is gone.
+  {
+    InstanceGuard sibling(InstanceGuard::kSiblingLock);
+    EXPECT_EQ(PassStartUpGuards(host), nullptr);
+    EXPECT_EQ(shown.back().text, "请关闭VRNT_HalcyrinII Inner！    ");
+  }
+  EXPECT_NE(PassStartUpGuards(host), nullptr);
+  qunsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST_F(WindowTest, ACellEditTurnsTheByteRedAndEnablesSave) {
+  Open();
+  ASSERT_TRUE(program_->Files().Load(MakeImage("image.bin", 4096), true));
+  EXPECT_TRUE(window_->windowTitle().contains("image.bin"));
+  EXPECT_FALSE(window_->MenuAction(c::kSave)->isEnabled());
+  auto* edit_mode = qobject_cast<QCheckBox*>(window_->Control(c::kEditModeBox));
+  QTest::mouseClick(edit_mode, Qt::LeftButton, {}, QPoint(5, edit_mode->height() / 2));
+  ASSERT_TRUE(program_->Hex().EditMode());
+  EXPECT_TRUE(edit_mode->isChecked());
+  EXPECT_TRUE(window_->MenuAction(c::kEditMode)->isChecked());
+  HexGrid* grid = window_->Grid();
+  const QRect cell = grid->CellRect(1, 3);
+  QTest::mouseClick(grid, Qt::LeftButton, {}, cell.center() - QPoint(4, 0));
+  QLineEdit* box = window_->CellEditBox();
+  ASSERT_TRUE(box->isVisible());
+  EXPECT_EQ(Status(), "input...");
+  QTest::keyClicks(box, "a5");
+  std::uint8_t byte = 0;
+  ASSERT_EQ(program_->Image().ReadWorking(2, {&byte, 1}), 1);
+  EXPECT_EQ(byte, 0xA5);
+  EXPECT_EQ(program_->Hex().CellState(1, 3), kCellChanged);
+  EXPECT_EQ(program_->Hex().CellText(1, 3), "A5");
+  EXPECT_TRUE(window_->MenuAction(c::kSave)->isEnabled());
+  // The box moved on to the next byte.
+  EXPECT_EQ(program_->Hex().Box().cell, (GridCell{1, 4}));
+  // A typed letter that is no hex digit is refused with the warning.
+  QTest::keyClicks(box, "g");
+  EXPECT_TRUE(BoxShown("please input hexadecimal data!  "));
+}
+
+TEST_F(WindowTest, ADropOfThreeFilesLoadsTheFirst) {
+  Open();
+  const auto a = MakeImage("first.bin", 100), b = MakeImage("second.bin", 200),
+             c3 = MakeImage("third.bin", 300);
+  QMimeData mime;
+  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(a.string())),
+                QUrl::fromLocalFile(QString::fromStdString(b.string())),
+                QUrl::fromLocalFile(QString::fromStdString(c3.string()))});
+  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window_->Grid(), &drop);
+  EXPECT_TRUE(program_->Image().Loaded());
+  EXPECT_EQ(program_->Image().Size(), 100u);
+  EXPECT_TRUE(window_->windowTitle().contains("first.bin"));
+  EXPECT_EQ(qobject_cast<QLineEdit*>(window_->Control(1003))->text().toStdString(),
+            ShortenPathForBox(a.string()));
+}
+
+TEST_F(WindowTest, SaveWritesOneChangeLogRecord) {
+  Open();
+  const auto image = MakeImage("image.bin", 256);
+  ASSERT_TRUE(program_->Files().Load(image, true));
+  window_->DispatchCommand(c::kEditMode);
+  ASSERT_TRUE(program_->Hex().EditMode());
+  QTest::mouseClick(window_->Grid(), Qt::LeftButton, {}, window_->Grid()->CellRect(1, 1).center());
+  QTest::keyClicks(window_->CellEditBox(), "00");
+  window_->MenuAction(c::kSave)->trigger();
+  EXPECT_EQ(Status(), "file saved");
+  EXPECT_FALSE(window_->MenuAction(c::kSave)->isEnabled());
+  EXPECT_EQ(static_cast<unsigned char>(ReadFile(image)[0]), 0x00);
+  const std::string log = ReadFile(program_->OperationLog().Path());
+  std::size_t records = 0;
+  for (std::size_t at = log.find("BEGIN"); at != std::string::npos; at = log.find("BEGIN", at + 1))
+    ++records;
+  EXPECT_EQ(records, 1u);
+  EXPECT_NE(log.find("        [00000000]: 03 --> 00\r\n"), std::string::npos);
+}
+
+TEST_F(WindowTest, SimulatorUnplugReachesTheWorkerAsADeviceChange) {
+  Open();
+  sim_menu_->Unplug();
+  ASSERT_TRUE(WaitFor([&] { return host_->Status().red; }));
+  EXPECT_TRUE(WaitIdle());
+  sim_menu_->Replug();
+  ASSERT_TRUE(WaitFor([&] { return Status() == "find SPI FLASH"; }));
+  EXPECT_EQ(program_->State().device_change_count.load(), 0);
+}
+
+TEST_F(WindowTest, BulkModeRunsAgainAfterEachChipSwap) {
+  Open();
+  ASSERT_TRUE(program_->Files().Load(MakeImage("image.bin", 1024), true));
+  QTest::mouseClick(window_->Button(c::kBulkMode), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return program_->State().bulk_success_count.load() == 1; }));
+  EXPECT_FALSE(BoxShown(kWriteConfirmText));  // bulk mode asks nothing
+  sim_menu_->RemoveChip();
+  ASSERT_TRUE(sim_menu_->InsertChip("W25Q32BV"));
+  ASSERT_TRUE(WaitFor([&] { return program_->State().bulk_success_count.load() == 2; }));
+  ASSERT_TRUE(WaitFor([&] { return window_->Button(c::kBulkMode)->text() == "Stop bulk 2 (F2)"; }));
+  // The same chip left in the socket is not programmed twice.
+  QTest::qWait(200);
+  EXPECT_EQ(program_->State().bulk_success_count.load(), 2);
+  QTest::mouseClick(window_->Button(c::kBulkMode), Qt::LeftButton);
+  EXPECT_EQ(window_->Button(c::kBulkMode)->text().toStdString(), "Bulk Mode(F2)");
+  EXPECT_TRUE(WaitIdle());
+}
+
+TEST_F(WindowTest, ListsChangeTheCurrentChip) {
+  Open();
+  auto* type = qobject_cast<QComboBox*>(window_->Control(1014));
+  ASSERT_GT(type->count(), 1);
+  const int other = type->currentIndex() == 0 ? 1 : 0;
+  type->setCurrentIndex(other);
+  emit type->activated(other);
+  EXPECT_EQ(program_->Selection().TypeIndex(), other);
+  auto* chip = qobject_cast<QComboBox*>(window_->Control(1016));
+  EXPECT_EQ(chip->currentText().toStdString(), program_->Selection().CurrentModel());
+  EXPECT_EQ(qobject_cast<QLabel*>(window_->Control(1017))->text().toStdString(),
+            program_->Selection().CapacityLabel());
+}
+
+TEST_F(WindowTest, ProgressBarDrawsItsCaptionOverTheStatusLine) {
+  Open();
+  host_->ShowProgress(true);
+  host_->SetProgress(42, "written42%", CaptionAlign::kCentre);
+  QApplication::processEvents();
+  CaptionProgressBar* bar = window_->ProgressBar();
+  EXPECT_TRUE(bar->isVisible());
+  EXPECT_EQ(bar->Position(), 42);
+  EXPECT_EQ(bar->Caption().toStdString(), "written42%");
+  EXPECT_EQ(bar->geometry(), window_->StatusLine()->geometry());
+  const QImage picture = bar->grab().toImage();
+  // Green up to the position, not beyond it.
+  EXPECT_EQ(picture.pixelColor(3, picture.height() - 3), QColor(0, 255, 0));
+  EXPECT_NE(picture.pixelColor(picture.width() - 4, picture.height() - 3), QColor(0, 255, 0));
+  host_->ShowStatus("device connect error", true, false);
+  QApplication::processEvents();
+  EXPECT_EQ(window_->StatusLine()->palette().color(QPalette::Window), QColor(255, 0, 0));
+  EXPECT_EQ(window_->StatusLine()->palette().color(QPalette::WindowText), QColor(Qt::white));
+}
+
+// Closing the window while each long operation runs: the question is answered OK,
+// the operation stops, the worker ends, and nothing is left open.
+class CloseDuringOperation : public WindowFixture,
+                             public ::testing::WithParamInterface<int> {};
+
+TEST_P(CloseDuringOperation, EndsCleanlyWithinBound) {
+  const int button = GetParam();
+  Open(sim::Timing::kRealistic);
+  ASSERT_TRUE(program_->Files().Load(MakeImage("image.bin", 2 * 1024 * 1024), true));
+  std::filesystem::create_directories(dir_.path() / "temp");
+  QTest::mouseClick(window_->Button(button), Qt::LeftButton);
+  MainState& state = program_->State();
+  ASSERT_TRUE(WaitFor([&] {
+    return state.busy_erasing.load() || state.busy_writing.load() || state.busy_reading.load() ||
+           state.busy_verifying.load();
+  }));
+  const std::size_t boxes_before = boxes_.size();
+  QElapsedTimer took;
+  took.start();
+  window_->close();
+  EXPECT_LT(took.elapsed(), 5000);
+  ASSERT_TRUE(window_->Closed());
+  EXPECT_EQ(boxes_.size(), boxes_before + 1);  // the one "still exist?" question
+  EXPECT_NE(boxes_.back().text.find("still exist?"), std::string::npos);
+  EXPECT_TRUE(program_->WorkerEnded());
+  EXPECT_FALSE(program_->Link().IsOpen());
+  EXPECT_FALSE(program_->Image().Loaded());
+  EXPECT_FALSE(std::filesystem::exists(dir_.path() / "temp"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, CloseDuringOperation,
+                         ::testing::Values(c::kErase, c::kWrite, c::kRead, c::kVerify));
+
+TEST_F(WindowTest, CloseCancelledLeavesTheOperationRunning) {
+  Open(sim::Timing::kRealistic);
+  QTest::mouseClick(window_->Button(c::kRead), Qt::LeftButton);
+  ASSERT_TRUE(WaitFor([&] { return program_->State().busy_reading.load() != 0; }));
+  answers_.push_back(BoxAnswer::kCancel);
+  window_->close();
+  EXPECT_FALSE(window_->Closed());
+  EXPECT_TRUE(window_->isVisible());
+  EXPECT_EQ(boxes_.back().text, "chip is reading,still exist?      ");
+  EXPECT_EQ(program_->State().busy_reading.load(), 1);
+  QTest::mouseClick(window_->Button(c::kRead), Qt::LeftButton);  // stop it
+  EXPECT_TRUE(WaitIdle());
+}
+
+TEST(QtHostTest, AQuestionPendingAtCloseIsRefusedNotShown) {
+  // The worker's question is queued when the window begins to close: it gets its
+  // refusing answer and the worker goes on, with no box left for nobody to answer.
+  QtHost host;
+  int shown = 0;
+  host.SetBoxPresenter([&](QWidget*, const QString&, const QString&, BoxIcon, BoxButtons) {
+    ++shown;
+    return BoxAnswer::kYes;
+  });
+  std::atomic<int> answer{-1};
+  std::thread worker([&] {
+    answer = static_cast<int>(host.MessageBox("verify failed! continue ?", "info",
+                                              BoxIcon::kQuestion, BoxButtons::kYesNoCancel));
+  });
+  host.SetClosing(true);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return answer.load() >= 0; }, 5000));
+  worker.join();
+  EXPECT_EQ(answer.load(), static_cast<int>(BoxAnswer::kCancel));
+  EXPECT_EQ(shown, 0);
+  EXPECT_EQ(RefusingAnswer(BoxButtons::kYesNo), BoxAnswer::kNo);
+  EXPECT_EQ(RefusingAnswer(BoxButtons::kOk), BoxAnswer::kOk);
+}
+
+TEST(QtHostTest, WorkerQuestionsAndWindowCallsRunOnTheWindowThread) {
+  QtHost host;
+  QThread* asked_on = nullptr;
+  host.SetBoxPresenter([&](QWidget*, const QString&, const QString&, BoxIcon, BoxButtons) {
+    asked_on = QThread::currentThread();
+    return BoxAnswer::kNo;
+  });
+  std::atomic<int> answer{-1};
+  QThread* called_on = nullptr;
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    answer = static_cast<int>(
+        host.MessageBox("q", "info", BoxIcon::kQuestion, BoxButtons::kYesNo));
+    host.WindowCall([&] { called_on = QThread::currentThread(); });
+    done = true;
+  });
+  EXPECT_TRUE(QTest::qWaitFor([&] { return done.load(); }, 5000));
+  worker.join();
+  EXPECT_EQ(answer.load(), static_cast<int>(BoxAnswer::kNo));
+  EXPECT_EQ(asked_on, QThread::currentThread());
+  EXPECT_EQ(called_on, QThread::currentThread());
+}
+
+}  // namespace
+}  // namespace tarvix::gui::testing

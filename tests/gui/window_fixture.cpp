@@ -1,0 +1,106 @@
+#include "gui/window_fixture.h"
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+
+namespace tarvix::gui::testing {
+
+ScratchFolder::ScratchFolder() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "tarvix-gui-XXXXXX").string();
+  if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp");
+  path_ = pattern;
+}
+
+ScratchFolder::~ScratchFolder() {
+  std::error_code ec;
+  std::filesystem::remove_all(path_, ec);
+}
+
+WindowFixture::WindowFixture() {
+  catalogue_.Load(TARVIX_DATABASE_DAT, [](std::string_view, std::string_view) {});
+}
+
+WindowFixture::~WindowFixture() {
+  Destroy();
+}
+
+void WindowFixture::Open(sim::Timing timing, bool with_database, const std::string& model) {
+  timing_ = timing;
+  with_database_ = with_database;
+  model_ = model;
+  if (with_database && !std::filesystem::exists(dir_.path() / "database.dat"))
+    std::filesystem::copy_file(TARVIX_DATABASE_DAT, dir_.path() / "database.dat");
+  std::string error;
+  sim_ = sim::MakeSimulator(catalogue_, {model, "", timing}, &error);
+  ASSERT_TRUE(sim_.has_value()) << error;
+  host_ = std::make_unique<QtHost>();
+  host_->SetBoxPresenter([this](QWidget*, const QString& text, const QString& title, BoxIcon,
+                                BoxButtons buttons) {
+    boxes_.push_back({text.toStdString(), title.toStdString(), buttons});
+    if (!answers_.empty()) {
+      const BoxAnswer a = answers_.front();
+      answers_.pop_front();
+      return a;
+    }
+    return buttons == BoxButtons::kYesNo || buttons == BoxButtons::kYesNoCancel ? BoxAnswer::kYes
+                                                                                : BoxAnswer::kOk;
+  });
+  host_->SetSoundSink([this](const std::filesystem::path& wave) { sounds_.push_back(wave); });
+  ProgramOptions options;
+  options.base = dir_.path();
+  program_ = std::make_unique<Program>(options, *sim_->backend, *sim_->clock, *host_);
+  window_ = std::make_unique<MainWindow>(*program_, *host_);
+  sim_menu_ = std::make_unique<SimulatorMenu>(*sim_->bus, catalogue_, window_.get());
+  window_->show();
+  program_->StartUp();
+  window_->RouteDeviceChanges(*sim_->backend);
+  ASSERT_TRUE(WaitIdle());
+}
+
+void WindowFixture::Destroy() {
+  if (window_ && !window_->Closed()) window_->close();
+  sim_menu_.reset();
+  window_.reset();
+  program_.reset();
+  host_.reset();
+  sim_.reset();
+}
+
+void WindowFixture::Reopen() {
+  Destroy();
+  Open(timing_, with_database_, model_);
+}
+
+bool WindowFixture::WaitIdle(int ms) {
+  return WaitFor([this] { return program_->TheWorker().WaitForIdle(std::chrono::milliseconds(0)); },
+                 ms);
+}
+
+std::filesystem::path WindowFixture::MakeImage(const std::string& name, std::size_t size) {
+  const auto path = dir_.path() / name;
+  std::ofstream out(path, std::ios::binary);
+  for (std::size_t i = 0; i < size; ++i) out.put(static_cast<char>((i * 7 + 3) & 0xFF));
+  return path;
+}
+
+std::string WindowFixture::Caption(int id) const {
+  return program_->ReportingHost().Commands().Caption(id);
+}
+
+bool WindowFixture::BoxShown(const std::string& text) const {
+  for (const ShownBox& b : boxes_)
+    if (b.text == text) return true;
+  return false;
+}
+
+}  // namespace tarvix::gui::testing
+
+int main(int argc, char** argv) {
+  // The window needs no display in the tests.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
