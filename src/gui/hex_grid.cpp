@@ -33,6 +33,8 @@ HexGrid::HexGrid(const HexPage& page, QWidget* parent) : QWidget(parent), page_(
   QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
   font.setPixelSize(14);
   font.setStyleHint(QFont::Monospace);
+  // 14 pixels high and about 7 wide, so 16 characters fill the ASCII column.
+  font.setStretch(84);
   setFont(font);
 }
 
@@ -96,7 +98,7 @@ void HexGrid::paintEvent(QPaintEvent*) {
       else
         align |= Qt::AlignLeft;
       // The texts carry their own leading blanks ("  ADDR"); keep them.
-      p.drawText(cell.adjusted(3, 0, -2, 0), static_cast<int>(align | Qt::TextSingleLine), s);
+      p.drawText(cell.adjusted(2, 0, -1, 0), static_cast<int>(align | Qt::TextSingleLine), s);
     }
   }
   if (!focus.IsNone() && focus.row < HexPage::kGridRows && focus.column < HexPage::kGridColumns) {

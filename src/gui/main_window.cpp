@@ -696,6 +696,8 @@ void MainWindow::SyncCaption(int id) {
 void MainWindow::SyncStatus() {
   const tarvix::StatusLine status = program_.ReportingHost().Status();
   status_->setText(Text(status.text));
+  // The line is short; the whole text shows on hover and in the log pane.
+  status_->setToolTip(Text(status.text));
   QPalette palette = status_->palette();
   if (status.red) {
     palette.setColor(QPalette::Window, QColor(255, 0, 0));
@@ -757,10 +759,16 @@ void MainWindow::SyncCurrentChip() {
 }
 
 void MainWindow::SyncPictures() {
-  chip_picture_->setIcon(
-      artwork::ChipPicture(program_.Selection().Picture(), chip_picture_->size() - QSize(4, 4)));
-  second_picture_->setIcon(artwork::ProgrammerPicture(
-      program_.ReportingHost().Picture(kSecondPictureControl), second_picture_->size() - QSize(4, 4)));
+  // The two picture buttons are disabled; their pictures still show in full colour.
+  const auto picture = [](const QPixmap& pixmap) {
+    QIcon icon(pixmap);
+    icon.addPixmap(pixmap, QIcon::Disabled);
+    return icon;
+  };
+  chip_picture_->setIcon(picture(
+      artwork::ChipPicture(program_.Selection().Picture(), chip_picture_->size() - QSize(4, 4))));
+  second_picture_->setIcon(picture(artwork::ProgrammerPicture(
+      program_.ReportingHost().Picture(kSecondPictureControl), second_picture_->size() - QSize(4, 4))));
 }
 
 void MainWindow::SyncImage() {

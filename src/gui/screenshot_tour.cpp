@@ -79,19 +79,28 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
       [this] { Shoot("03-writing"); });
   Add("write finished", [this] { return !window_.ProgressBar()->isVisible() && WorkerIdle(window_); },
       [this] {
+        // Pull the programmer's cable, then ask for a read: its check finds no device.
         if (simulator_ != nullptr) simulator_->Unplug();
-        QTimer::singleShot(200, this, [this] { window_.DispatchCommand(c::kBlank); });
       });
-  Add("failed operation",
-      [&program] {
-        return program.ReportingHost().Status().red && program.TheWorker().Idle();
+  Add("unplug noticed", [this, &program] {
+        return WorkerIdle(window_) && program.ReportingHost().Status().red;
       },
       [this] {
+        AnswerBox(true);
+        window_.DispatchCommand(c::kRead);
+      });
+  Add("failed operation",
+      [this, &program] {
+        return QApplication::activeModalWidget() == nullptr && WorkerIdle(window_) &&
+               program.ReportingHost().Status().red;
+      },
+      [this, status] {
         Shoot("04-failed-operation");
+        failed_status_ = status();
         if (simulator_ != nullptr) simulator_->Replug();
       });
-  Add("back after replug", [this, &program] {
-        return WorkerIdle(window_) && !program.ReportingHost().Status().red;
+  Add("back after replug", [this, status] {
+        return WorkerIdle(window_) && status() != failed_status_;
       },
       [this] {
         QMenu* settings = window_.Menu("Settings");

@@ -41,6 +41,7 @@ class ScreenshotTour : public QObject {
   SimulatorMenu* simulator_;
   QString folder_;
   QString image_;
+  QString failed_status_;
   std::vector<Step> steps_;
   std::size_t next_ = 0;
   QTimer timer_;

@@ -18,6 +18,7 @@
 
 #include "app/instance_guard.h"
 #include "buffer/change_log.h"
+#include "buffer/path_box.h"
 #include "gui/caption_progress_bar.h"
 #include "gui/hex_grid.h"
 #include "gui/image_button.h"
@@ -47,7 +48,7 @@ TEST_F(WindowTest, StartUpRecognitionShowsTheSimulatedChip) {
   EXPECT_EQ(Status(), "find SPI FLASH");
   auto* chip = qobject_cast<QComboBox*>(window_->Control(1016));
   ASSERT_NE(chip, nullptr);
-  EXPECT_EQ(chip->currentText().toStdString(), "W25Q32BV");
+  EXPECT_EQ(chip->currentText().toStdString(), "EN25F32");
   EXPECT_EQ(qobject_cast<QLabel*>(window_->Control(1017))->text().toStdString(),
             "32Mbits/4Mbytes");
   // The status line went to the log pane with its time stamp.
@@ -231,12 +232,9 @@ TEST_F(WindowTest, ADropOfThreeFilesLoadsTheFirst) {
   Open();
   const auto a = MakeImage("first.bin", 100), b = MakeImage("second.bin", 200),
              c3 = MakeImage("third.bin", 300);
-  QMimeData mime;
-  mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(a.string())),
-                QUrl::fromLocalFile(QString::fromStdString(b.string())),
-                QUrl::fromLocalFile(QString::fromStdString(c3.string()))});
-  QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-  QApplication::sendEvent(window_->Grid(), &drop);
+  emit window_->Grid()->filesDropped({QString::fromStdString(a.string()),
+                                       QString::fromStdString(b.string()),
+                                       QString::fromStdString(c3.string())});
   EXPECT_TRUE(program_->Image().Loaded());
   EXPECT_EQ(program_->Image().Size(), 100u);
   EXPECT_TRUE(window_->windowTitle().contains("first.bin"));
@@ -281,7 +279,8 @@ TEST_F(WindowTest, BulkModeRunsAgainAfterEachChipSwap) {
   ASSERT_TRUE(WaitFor([&] { return program_->State().bulk_success_count.load() == 1; }));
   EXPECT_FALSE(BoxShown(kWriteConfirmText));  // bulk mode asks nothing
   sim_menu_->RemoveChip();
-  ASSERT_TRUE(sim_menu_->InsertChip("W25Q32BV"));
+  QTest::qWait(300);  // the operator takes a moment to put the next chip in
+  ASSERT_TRUE(sim_menu_->InsertChip("EN25F32"));
   ASSERT_TRUE(WaitFor([&] { return program_->State().bulk_success_count.load() == 2; }));
   ASSERT_TRUE(WaitFor([&] { return window_->Button(c::kBulkMode)->text() == "Stop bulk 2 (F2)"; }));
   // The same chip left in the socket is not programmed twice.

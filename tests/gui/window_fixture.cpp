@@ -74,8 +74,11 @@ void WindowFixture::Reopen() {
 }
 
 bool WindowFixture::WaitIdle(int ms) {
-  return WaitFor([this] { return program_->TheWorker().WaitForIdle(std::chrono::milliseconds(0)); },
-                 ms);
+  const bool idle = WaitFor(
+      [this] { return program_->TheWorker().WaitForIdle(std::chrono::milliseconds(0)); }, ms);
+  // What the worker reported last is still queued for the window.
+  QApplication::processEvents();
+  return idle;
 }
 
 std::filesystem::path WindowFixture::MakeImage(const std::string& name, std::size_t size) {

@@ -43,7 +43,7 @@ class WindowFixture : public ::testing::Test {
 
   // Builds program and window; `model` is the chip in the simulated socket.
   void Open(sim::Timing timing = sim::Timing::kInstant, bool with_database = true,
-            const std::string& model = "W25Q32BV");
+            const std::string& model = "EN25F32");
   // Destroys window and program as the process end would (after a close).
   void Reopen();
   void Destroy();
