@@ -69,14 +69,16 @@ int main(int argc, char** argv) {
   ChipCatalogue catalogue;
   catalogue.Load(base / "database.dat", [](std::string_view, std::string_view) {});
   std::string error;
-  auto simulator = sim::MakeSimulator(catalogue, {"S25FL064L", "", sim::Timing::kRealistic}, &error);
+  auto simulator =
+      sim::MakeSimulator(catalogue, {"S25FL064L", "", sim::Timing::kRealistic}, &error);
   if (!simulator) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
   gui::QtHost host;
   host.SetBoxPresenter([](QWidget*, const QString&, const QString&, BoxIcon, BoxButtons b) {
-    return b == BoxButtons::kYesNo || b == BoxButtons::kYesNoCancel ? BoxAnswer::kYes : BoxAnswer::kOk;
+    return b == BoxButtons::kYesNo || b == BoxButtons::kYesNoCancel ? BoxAnswer::kYes
+                                                                    : BoxAnswer::kOk;
   });
   host.SetSoundSink([](const std::filesystem::path&) {});
   ProgramOptions options;

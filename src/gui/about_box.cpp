@@ -16,8 +16,8 @@ AboutBox::AboutBox(QWidget* parent) : QDialog(parent) {
   layout->addWidget(logo, 0, 0, 4, 1, Qt::AlignTop);
   auto* caption = new QLabel("<b>VRNT_Tarvix Ultra Speed Writer V4.0</b>", this);
   layout->addWidget(caption, 0, 1);
-  layout->addWidget(new QLabel("USB programmer for 24, 25 and 93 series serial memory chips.", this),
-                    1, 1);
+  layout->addWidget(
+      new QLabel("USB programmer for 24, 25 and 93 series serial memory chips.", this), 1, 1);
   layout->addWidget(new QLabel("Erase, write, read, verify and bulk production runs.", this), 2, 1);
   auto* links = new QLabel(QString("<a href=\"%1\">web site</a> &nbsp;&nbsp; "
                                    "<a href=\"%2\">contact us</a>")

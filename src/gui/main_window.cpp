@@ -290,8 +290,8 @@ void MainWindow::BuildControls() {
   }
   edit_mode_->setToolTip("click to change file mode");
 
-  for (QPushButton* picture : {chip_picture_, second_picture_,
-                               static_cast<QPushButton*>(controls_[kWebLink])}) {
+  for (QPushButton* picture :
+       {chip_picture_, second_picture_, static_cast<QPushButton*>(controls_[kWebLink])}) {
     picture->setIconSize(picture->size() - QSize(4, 4));
     picture->setStyleSheet("QPushButton { border: none; }");
   }
@@ -549,7 +549,8 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     return QMainWindow::eventFilter(watched, event);
   auto* widget = qobject_cast<QWidget*>(watched);
   // Only keys meant for this window: its boxes and dialogs have their own.
-  if (widget == nullptr || widget->window() != this) return QMainWindow::eventFilter(watched, event);
+  if (widget == nullptr || widget->window() != this)
+    return QMainWindow::eventFilter(watched, event);
   auto* key_event = static_cast<QKeyEvent*>(event);
   const Key key = KeyOf(key_event->key());
   const bool ctrl = key_event->modifiers().testFlag(Qt::ControlModifier);
@@ -651,11 +652,12 @@ void MainWindow::ConnectModels() {
       }
     });
   });
-  program_.Image().AddListener([this](ImageBuffer::Change) { OnWindowThread([this] { SyncImage(); }); });
-  program_.Hex().AddListener([this](HexPage::Change change) {
-    OnWindowThread([this, change] { SyncHexPage(change); });
-  });
-  program_.SettingsMenu().AddListener([this](SettingItem) { OnWindowThread([this] { SyncSettings(); }); });
+  program_.Image().AddListener(
+      [this](ImageBuffer::Change) { OnWindowThread([this] { SyncImage(); }); });
+  program_.Hex().AddListener(
+      [this](HexPage::Change change) { OnWindowThread([this, change] { SyncHexPage(change); }); });
+  program_.SettingsMenu().AddListener(
+      [this](SettingItem) { OnWindowThread([this] { SyncSettings(); }); });
   program_.Bulk().SetTimerListener([this](bool running) {
     OnWindowThread([this, running] {
       if (running) {
@@ -767,8 +769,9 @@ void MainWindow::SyncPictures() {
   };
   chip_picture_->setIcon(picture(
       artwork::ChipPicture(program_.Selection().Picture(), chip_picture_->size() - QSize(4, 4))));
-  second_picture_->setIcon(picture(artwork::ProgrammerPicture(
-      program_.ReportingHost().Picture(kSecondPictureControl), second_picture_->size() - QSize(4, 4))));
+  second_picture_->setIcon(
+      picture(artwork::ProgrammerPicture(program_.ReportingHost().Picture(kSecondPictureControl),
+                                         second_picture_->size() - QSize(4, 4))));
 }
 
 void MainWindow::SyncImage() {
@@ -831,7 +834,8 @@ void MainWindow::SyncEditBox() {
     cell_edit_->setGeometry(at.x() + 3, at.y() + 3, cell.width() - 4, cell.height() - 3);
     if (cell_edit_->text() != Text(box.text)) cell_edit_->setText(Text(box.text));
     cell_edit_->setSelection(box.selection_start, box.selection_end - box.selection_start);
-    if (box.selection_end == box.selection_start) cell_edit_->setCursorPosition(box.selection_start);
+    if (box.selection_end == box.selection_start)
+      cell_edit_->setCursorPosition(box.selection_start);
     cell_edit_->show();
     cell_edit_->raise();
     cell_edit_->setFocus();

@@ -116,7 +116,8 @@ void QtHost::WindowCall(const std::function<void()>& call) {
     call();
     return;
   }
-  QMetaObject::invokeMethod(this, [&call] { call(); }, Qt::BlockingQueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [&call] { call(); }, Qt::BlockingQueuedConnection);
 }
 
 void QtHost::PlaySound(const std::filesystem::path& wave) {
@@ -124,7 +125,8 @@ void QtHost::PlaySound(const std::filesystem::path& wave) {
     PlayOnWindowThread(wave);
     return;
   }
-  QMetaObject::invokeMethod(this, [this, wave] { PlayOnWindowThread(wave); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      this, [this, wave] { PlayOnWindowThread(wave); }, Qt::QueuedConnection);
 }
 
 void QtHost::PlayOnWindowThread(const std::filesystem::path& wave) {
@@ -149,8 +151,8 @@ void QtHost::LogLineAdded(const std::string& line, bool replaced) {
 }
 
 void QtHost::ProgressChanged(const ProgressState& progress) {
-  emit progressChanged(progress.visible, progress.position, QString::fromStdString(progress.caption),
-                       static_cast<int>(progress.align));
+  emit progressChanged(progress.visible, progress.position,
+                       QString::fromStdString(progress.caption), static_cast<int>(progress.align));
 }
 
 }  // namespace tarvix::gui

@@ -29,9 +29,9 @@ class QtHost : public QObject, public HostModel {
 
  public:
   // Shows a message box and returns the answer (window thread). Tests replace it.
-  using BoxPresenter = std::function<BoxAnswer(QWidget* parent, const QString& text,
-                                               const QString& title, BoxIcon icon,
-                                               BoxButtons buttons)>;
+  using BoxPresenter =
+      std::function<BoxAnswer(QWidget* parent, const QString& text, const QString& title,
+                              BoxIcon icon, BoxButtons buttons)>;
   using SoundSink = std::function<void(const std::filesystem::path& wave)>;
 
   explicit QtHost(MainState* state = nullptr, QObject* parent = nullptr);

@@ -43,53 +43,65 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
     return QString::fromStdString(program.ReportingHost().Status().text);
   };
 
-  Add("start-up recognition", [this, status] { return WorkerIdle(window_) && status() != "state"; },
+  Add(
+      "start-up recognition", [this, status] { return WorkerIdle(window_) && status() != "state"; },
       [this] { Shoot("01-startup-recognised"); });
 
-  Add("load and edit an image", [] { return true; }, [this, &program] {
-    // A 4 MiB image with a recognisable pattern, so the write lasts a few seconds.
-    QFile file(image_);
-    if (file.open(QIODevice::WriteOnly)) {
-      QByteArray data(4 * 1024 * 1024, '\0');
-      for (int i = 0; i < data.size(); ++i)
-        data[i] = static_cast<char>(i < 64 ? "VRNT_Tarvix demo image: serial memory programmer "
-                                              "0123456789ABCD"[i]
-                                           : (i * 7) & 0xFF);
-      file.write(data);
-    }
-    file.close();
-    (void)program.Files().Load(image_.toStdString(), true);
-    window_.Control(c::kEditModeBox)->setFocus();
-    qobject_cast<QAbstractButton*>(window_.Control(c::kEditModeBox))->click();
-    program.Hex().SetFocusCell({2, 5});
-    program.Hex().Click({2, 5}, false);
-    for (const char* key : {"A", "5"}) {
-      QKeyEvent press(QEvent::KeyPress, key[0], Qt::NoModifier, key);
-      QApplication::sendEvent(window_.CellEditBox(), &press);
-    }
-  });
-  Add("edited", [] { return true; }, [this] { Shoot("02-image-edited"); });
+  Add(
+      "load and edit an image", [] { return true; },
+      [this, &program] {
+        // A 4 MiB image with a recognisable pattern, so the write lasts a few seconds.
+        QFile file(image_);
+        if (file.open(QIODevice::WriteOnly)) {
+          QByteArray data(4 * 1024 * 1024, '\0');
+          for (int i = 0; i < data.size(); ++i)
+            data[i] = static_cast<char>(i < 64 ? "VRNT_Tarvix demo image: serial memory programmer "
+                                                 "0123456789ABCD"[i]
+                                               : (i * 7) & 0xFF);
+          file.write(data);
+        }
+        file.close();
+        (void)program.Files().Load(image_.toStdString(), true);
+        window_.Control(c::kEditModeBox)->setFocus();
+        qobject_cast<QAbstractButton*>(window_.Control(c::kEditModeBox))->click();
+        program.Hex().SetFocusCell({2, 5});
+        program.Hex().Click({2, 5}, false);
+        for (const char* key : {"A", "5"}) {
+          QKeyEvent press(QEvent::KeyPress, key[0], Qt::NoModifier, key);
+          QApplication::sendEvent(window_.CellEditBox(), &press);
+        }
+      });
+  Add(
+      "edited", [] { return true; }, [this] { Shoot("02-image-edited"); });
 
-  Add("start a write", [this] { return WorkerIdle(window_); }, [this] {
-    AnswerBox(true);
-    window_.DispatchCommand(c::kWrite);
-  });
-  Add("write in progress",
-      [this] { return window_.ProgressBar()->isVisible() && window_.ProgressBar()->Position() >= 35; },
+  Add(
+      "start a write", [this] { return WorkerIdle(window_); },
+      [this] {
+        AnswerBox(true);
+        window_.DispatchCommand(c::kWrite);
+      });
+  Add(
+      "write in progress",
+      [this] {
+        return window_.ProgressBar()->isVisible() && window_.ProgressBar()->Position() >= 35;
+      },
       [this] { Shoot("03-writing"); });
-  Add("write finished", [this] { return !window_.ProgressBar()->isVisible() && WorkerIdle(window_); },
+  Add(
+      "write finished",
+      [this] { return !window_.ProgressBar()->isVisible() && WorkerIdle(window_); },
       [this] {
         // Pull the programmer's cable, then ask for a read: its check finds no device.
         if (simulator_ != nullptr) simulator_->Unplug();
       });
-  Add("unplug noticed", [this, &program] {
-        return WorkerIdle(window_) && program.ReportingHost().Status().red;
-      },
+  Add(
+      "unplug noticed",
+      [this, &program] { return WorkerIdle(window_) && program.ReportingHost().Status().red; },
       [this] {
         AnswerBox(true);
         window_.DispatchCommand(c::kRead);
       });
-  Add("failed operation",
+  Add(
+      "failed operation",
       [this, &program] {
         return QApplication::activeModalWidget() == nullptr && WorkerIdle(window_) &&
                program.ReportingHost().Status().red;
@@ -99,31 +111,37 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
         failed_status_ = status();
         if (simulator_ != nullptr) simulator_->Replug();
       });
-  Add("back after replug", [this, status] {
-        return WorkerIdle(window_) && status() != failed_status_;
-      },
+  Add(
+      "back after replug",
+      [this, status] { return WorkerIdle(window_) && status() != failed_status_; },
       [this] {
         QMenu* settings = window_.Menu("Settings");
         window_.menuBar()->setActiveAction(settings->menuAction());
       });
-  Add("settings menu open", [this] { return window_.Menu("Settings")->isVisible(); }, [this] {
-    QTimer::singleShot(300, this, [this] {
-      Shoot("05-settings-menu", true);
-      window_.Menu("Settings")->close();
-      window_.menuBar()->setActiveAction(nullptr);
-    });
-  });
-  Add("details box", [this] { return !window_.Menu("Settings")->isVisible(); }, [this] {
-    QTimer::singleShot(400, this, [this] {
-      Shoot("06-chip-details", true);
-      AnswerBox(true);
-    });
-    window_.ShowChipDetails();
-  });
-  Add("done", [] { return QApplication::activeModalWidget() == nullptr; }, [this] {
-    QFile::remove(image_);
-    window_.close();
-  });
+  Add(
+      "settings menu open", [this] { return window_.Menu("Settings")->isVisible(); },
+      [this] {
+        QTimer::singleShot(300, this, [this] {
+          Shoot("05-settings-menu", true);
+          window_.Menu("Settings")->close();
+          window_.menuBar()->setActiveAction(nullptr);
+        });
+      });
+  Add(
+      "details box", [this] { return !window_.Menu("Settings")->isVisible(); },
+      [this] {
+        QTimer::singleShot(400, this, [this] {
+          Shoot("06-chip-details", true);
+          AnswerBox(true);
+        });
+        window_.ShowChipDetails();
+      });
+  Add(
+      "done", [] { return QApplication::activeModalWidget() == nullptr; },
+      [this] {
+        QFile::remove(image_);
+        window_.close();
+      });
 }
 
 void ScreenshotTour::Add(QString what, std::function<bool()> ready, std::function<void()> action) {

@@ -14,8 +14,8 @@ SimulatorMenu::SimulatorMenu(sim::SimBus& bus, const ChipCatalogue& catalogue, Q
   chooser_ = [this](const QStringList& models, const QString& current) {
     bool ok = false;
     const int at = std::max(0, static_cast<int>(models.indexOf(current)));
-    const QString chosen = QInputDialog::getItem(parentWidget(), "Simulator",
-                                                 "chip model for the socket:", models, at, false, &ok);
+    const QString chosen = QInputDialog::getItem(
+        parentWidget(), "Simulator", "chip model for the socket:", models, at, false, &ok);
     return ok ? chosen : QString();
   };
   last_model_ = ChipModel();

@@ -9,7 +9,8 @@ namespace tarvix::gui {
 void UseWindowFonts(QApplication& app) {
   QFont font("DejaVu Sans");
   // Glyphs missing from the first face come from the next; the CJK faces carry Chinese.
-  font.setFamilies({"DejaVu Sans", "WenQuanYi Micro Hei", "Noto Sans CJK SC", "Droid Sans Fallback"});
+  font.setFamilies(
+      {"DejaVu Sans", "WenQuanYi Micro Hei", "Noto Sans CJK SC", "Droid Sans Fallback"});
   font.setPixelSize(12);
   app.setFont(font);
 }

@@ -45,8 +45,7 @@ std::unique_ptr<VirtualChip> MakeSimulatedChip(const ChipCatalogue& catalogue,
                                                std::string_view model, std::string* error) {
   const auto index = FindSimulatedModel(catalogue, model);
   if (!index) {
-    if (error != nullptr)
-      *error = "the catalogue has no chip model \"" + std::string(model) + "\"";
+    if (error != nullptr) *error = "the catalogue has no chip model \"" + std::string(model) + "\"";
     return nullptr;
   }
   return VirtualChip::FromRecord(catalogue.Record(*index), error);

@@ -12,9 +12,9 @@
 #include <QThread>
 #include <QUrl>
 #include <atomic>
-#include <thread>
 #include <fstream>
 #include <iterator>
+#include <thread>
 
 #include "app/instance_guard.h"
 #include "buffer/change_log.h"
@@ -49,8 +49,7 @@ TEST_F(WindowTest, StartUpRecognitionShowsTheSimulatedChip) {
   auto* chip = qobject_cast<QComboBox*>(window_->Control(1016));
   ASSERT_NE(chip, nullptr);
   EXPECT_EQ(chip->currentText().toStdString(), "EN25F32");
-  EXPECT_EQ(qobject_cast<QLabel*>(window_->Control(1017))->text().toStdString(),
-            "32Mbits/4Mbytes");
+  EXPECT_EQ(qobject_cast<QLabel*>(window_->Control(1017))->text().toStdString(), "32Mbits/4Mbytes");
   // The status line went to the log pane with its time stamp.
   EXPECT_TRUE(window_->LogPane()->toPlainText().contains("find SPI FLASH"));
   EXPECT_FALSE(window_->StatusLine()->text().isEmpty());
@@ -175,11 +174,11 @@ TEST_F(WindowTest, ASecondInstanceIsRefusedWithItsMessage) {
   qputenv("XDG_RUNTIME_DIR", QByteArray::fromStdString(runtime.path().string()));
   QtHost host;
   std::vector<ShownBox> shown;
-  host.SetBoxPresenter([&](QWidget*, const QString& text, const QString& title, BoxIcon,
-                           BoxButtons b) {
-    shown.push_back({text.toStdString(), title.toStdString(), b});
-    return BoxAnswer::kOk;
-  });
+  host.SetBoxPresenter(
+      [&](QWidget*, const QString& text, const QString& title, BoxIcon, BoxButtons b) {
+        shown.push_back({text.toStdString(), title.toStdString(), b});
+        return BoxAnswer::kOk;
+      });
   auto first = PassStartUpGuards(host);
   ASSERT_NE(first, nullptr);
   EXPECT_TRUE(shown.empty());
@@ -233,8 +232,8 @@ TEST_F(WindowTest, ADropOfThreeFilesLoadsTheFirst) {
   const auto a = MakeImage("first.bin", 100), b = MakeImage("second.bin", 200),
              c3 = MakeImage("third.bin", 300);
   emit window_->Grid()->filesDropped({QString::fromStdString(a.string()),
-                                       QString::fromStdString(b.string()),
-                                       QString::fromStdString(c3.string())});
+                                      QString::fromStdString(b.string()),
+                                      QString::fromStdString(c3.string())});
   EXPECT_TRUE(program_->Image().Loaded());
   EXPECT_EQ(program_->Image().Size(), 100u);
   EXPECT_TRUE(window_->windowTitle().contains("first.bin"));
@@ -327,8 +326,7 @@ TEST_F(WindowTest, ProgressBarDrawsItsCaptionOverTheStatusLine) {
 
 // Closing the window while each long operation runs: the question is answered OK,
 // the operation stops, the worker ends, and nothing is left open.
-class CloseDuringOperation : public WindowFixture,
-                             public ::testing::WithParamInterface<int> {};
+class CloseDuringOperation : public WindowFixture, public ::testing::WithParamInterface<int> {};
 
 TEST_P(CloseDuringOperation, EndsCleanlyWithinBound) {
   const int button = GetParam();
@@ -406,8 +404,7 @@ TEST(QtHostTest, WorkerQuestionsAndWindowCallsRunOnTheWindowThread) {
   QThread* called_on = nullptr;
   std::atomic<bool> done{false};
   std::thread worker([&] {
-    answer = static_cast<int>(
-        host.MessageBox("q", "info", BoxIcon::kQuestion, BoxButtons::kYesNo));
+    answer = static_cast<int>(host.MessageBox("q", "info", BoxIcon::kQuestion, BoxButtons::kYesNo));
     host.WindowCall([&] { called_on = QThread::currentThread(); });
     done = true;
   });
