@@ -3,6 +3,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -72,6 +73,9 @@ void HexGrid::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::white);
   const GridCell focus = page_.FocusCell();
+  const QFontMetrics metrics(font());
+  const int char_width = metrics.horizontalAdvance(QLatin1Char('0'));
+  const int baseline = (HexPage::kRowHeight - metrics.height()) / 2 + metrics.ascent();
   for (int r = 0; r < HexPage::kGridRows; ++r) {
     for (int c = 0; c < HexPage::kGridColumns; ++c) {
       const QRect cell = CellRect(r, c);
@@ -91,14 +95,14 @@ void HexGrid::paintEvent(QPaintEvent*) {
       p.drawLine(cell.topRight(), cell.bottomRight());
       p.drawLine(cell.bottomLeft(), cell.bottomRight());
       p.setPen(text);
-      const QString s = QString::fromStdString(page_.CellText(r, c));
-      Qt::Alignment align = Qt::AlignVCenter;
-      if (c >= 1 && c <= kHexColumns)
-        align |= Qt::AlignHCenter;
-      else
-        align |= Qt::AlignLeft;
-      // The texts carry their own leading blanks ("  ADDR"); keep them.
-      p.drawText(cell.adjusted(2, 0, -1, 0), static_cast<int>(align | Qt::TextSingleLine), s);
+      // One monospaced face: every text's width is its length in character cells, so
+      // the texts go down at computed points without a layout pass per cell.
+      const std::string& cell_text = page_.CellText(r, c);
+      const QString s = QString::fromLatin1(cell_text.data(), static_cast<qsizetype>(cell_text.size()));
+      const int width = static_cast<int>(s.size()) * char_width;
+      const int x = (c >= 1 && c <= kHexColumns) ? cell.left() + (cell.width() - width) / 2
+                                                 : cell.left() + 2;
+      p.drawText(QPoint(x, cell.top() + baseline), s);
     }
   }
   if (!focus.IsNone() && focus.row < HexPage::kGridRows && focus.column < HexPage::kGridColumns) {
