@@ -56,7 +56,7 @@ TEST_F(SimSetupTest, SimulatorHasTheChipInItsSocketOrNone) {
 TEST_F(SimSetupTest, BadChoicesNameTheOptionAtFault) {
   std::string error;
   EXPECT_FALSE(MakeSimulator(catalogue_, {"NO-SUCH-CHIP", "", Timing::kInstant}, &error));
-  EXPECT_EQ(error, "--simulate: the catalogue has no chip model \\" NO - SUCH - CHIP\\"");
+  EXPECT_EQ(error, "--simulate: the catalogue has no chip model \"NO-SUCH-CHIP\"");
   EXPECT_FALSE(MakeSimulator(catalogue_, {"none", "chip.bin", Timing::kInstant}, &error));
   EXPECT_EQ(error, "--sim-image needs a chip in the simulated socket");
   EXPECT_FALSE(MakeSimulator(catalogue_, {"W25Q32BV", "/no/such/folder/chip.bin", Timing::kInstant},
