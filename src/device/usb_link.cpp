@@ -51,15 +51,22 @@ bool UsbLink::ConfigureDevice(UsbHandle handle, int configuration, int interface
     ShowUnconnected();
     return false;
   }
-  if (backend_.SetConfiguration(handle, configuration) < 0 ||
-      backend_.ClaimInterface(handle, interface_number) < 0) {
+  int result = backend_.SetConfiguration(handle, configuration);
+  if (result >= 0) result = backend_.ClaimInterface(handle, interface_number);
+  if (result < 0) {
     backend_.Close(handle);
     // A closed handle left in the link would be used by the next transfer.
     UsbHandle expected = handle;
     if (handle_.compare_exchange_strong(expected, kNoUsbHandle)) open_ = 0;
+    // Two programs on one programmer would mix their packets; the system refuses the
+    // second claim, and the user is told who holds it.
+    failure_reason_ = result == kUsbBusy ? std::string_view(kDeviceInUseText) : std::string_view();
     ShowUnconnected();
+    if (!failure_reason_.empty() && !state_.dfu_mode.load())
+      host_.ShowStatus(failure_reason_, true, false);
     return false;
   }
+  failure_reason_ = {};
   const UsbHandle previous = handle_.exchange(handle);
   if (previous != kNoUsbHandle && previous != handle) {
     // A caller that opened a second handle directly must not leak the first.
@@ -91,15 +98,24 @@ bool UsbLink::OpenSequence() {
   // A handle kept without the open flag is closed too, so none is ever leaked.
   if (IsOpen() || Handle() != kNoUsbHandle) CloseDevice();
   SetLinkParameters();
+  failure_reason_ = {};
   const UsbHandle handle = OpenDeviceByIds(kProgrammerVendorId, kProgrammerProductId);
   handle_ = handle;
   (void)ConfigureDevice(handle, kLinkConfiguration, kLinkInterface);
   return IsOpen();
 }
 
+std::string UsbLink::WithReason(std::string_view box_text) const {
+  std::string text(box_text);
+  if (!failure_reason_.empty()) text.append("\r\n").append(failure_reason_);
+  return text;
+}
+
 bool UsbLink::ConnectDevice(bool show_message, std::string_view box_text) {
+  failure_reason_ = {};
   if (IsDevicePresent() && OpenSequence()) return true;
-  if (show_message) host_.MessageBox(box_text, "info", BoxIcon::kWarning, BoxButtons::kOk);
+  if (show_message)
+    host_.MessageBox(WithReason(box_text), "info", BoxIcon::kWarning, BoxButtons::kOk);
   return false;
 }
 
@@ -113,7 +129,8 @@ int UsbLink::CheckDeviceOpen() {
   if (OpenSequence()) return kDeviceReady;
   host_.GrayMenuItem(kChipFillMenuItem);
   host_.ShowStatus("device open failed!", true, false);
-  host_.MessageBox("device open failed!", "info", BoxIcon::kWarning, BoxButtons::kOk);
+  host_.MessageBox(WithReason("device open failed!"), "info", BoxIcon::kWarning,
+                   BoxButtons::kOk);
   return kDeviceRefused;
 }
 

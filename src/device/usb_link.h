@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "device/host.h"
@@ -29,6 +30,10 @@ inline constexpr int kChipFillMenuItem = 32804;
 // Results of CheckDeviceOpen.
 inline constexpr int kDeviceReady = -1;
 inline constexpr int kDeviceRefused = -2;
+
+// Added to the open failure's status and box when the interface is claimed elsewhere
+// (another program, or a second copy of this one, is using the programmer).
+inline constexpr char kDeviceInUseText[] = "device is in use by another program!";
 
 class UsbLink {
  public:
@@ -71,6 +76,10 @@ class UsbLink {
   [[nodiscard]] bool InterruptWrite(int endpoint, const std::uint8_t* data, int size,
                                     int timeout_ms);
 
+  // Why the last open sequence failed, when the library said: kDeviceInUseText, or
+  // empty when the cause is unknown (or the last open succeeded).
+  [[nodiscard]] std::string_view OpenFailureReason() const { return failure_reason_; }
+
   [[nodiscard]] bool IsOpen() const { return open_.load() != 0; }
   [[nodiscard]] UsbHandle Handle() const { return handle_.load(); }
   [[nodiscard]] std::uint16_t VendorId() const { return vendor_id_; }
@@ -80,6 +89,8 @@ class UsbLink {
 
  private:
   void ShowUnconnected();
+  // The box text with the failure's reason on a line of its own, when known.
+  [[nodiscard]] std::string WithReason(std::string_view box_text) const;
 
   UsbBackend& backend_;
   Host& host_;
@@ -92,6 +103,7 @@ class UsbLink {
   int interface_number_ = kLinkInterface;
   int configuration_ = kLinkConfiguration;
   int bulk_out_endpoint_ = kBulkOutEndpoint;
+  std::string_view failure_reason_;
 };
 
 }  // namespace tarvix

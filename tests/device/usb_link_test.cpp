@@ -198,6 +198,33 @@ TEST_F(UsbLinkTest, CheckDeviceOpenWhenTheProgrammerWillNotOpen) {
   EXPECT_EQ(host.Status().text, "device open failed!");
 }
 
+TEST_F(UsbLinkTest, AnInterfaceHeldElsewhereIsNamedAsTheCause) {
+  usb.AddProgrammer(0, 1);
+  usb.devices[0].claim_result = kUsbBusy;
+  EXPECT_EQ(link.CheckDeviceOpen(), kDeviceRefused);
+  EXPECT_EQ(link.OpenFailureReason(), kDeviceInUseText);
+  EXPECT_EQ(host.StatusTexts(), (std::vector<std::string>{"device is unconnected! ",
+                                                          kDeviceInUseText, "device open failed!"}));
+  EXPECT_EQ(host.BoxTexts(),
+            std::vector<std::string>{std::string("device open failed!\r\n") + kDeviceInUseText});
+  host.ClearRecords();
+  EXPECT_FALSE(link.ConnectDevice(true, "device is unconnected!       "));
+  EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{std::string("device is unconnected!       \r\n") +
+                                                      kDeviceInUseText});
+
+  // Any other refusal keeps the plain texts, and a later success forgets the cause.
+  host.ClearRecords();
+  usb.devices[0].claim_result = kUsbIoError;
+  EXPECT_EQ(link.CheckDeviceOpen(), kDeviceRefused);
+  EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{"device open failed!"});
+  EXPECT_TRUE(link.OpenFailureReason().empty());
+  usb.devices[0].claim_result = kUsbBusy;
+  EXPECT_FALSE(link.OpenSequence());
+  usb.devices[0].claim_result = 0;
+  EXPECT_TRUE(link.OpenSequence());
+  EXPECT_TRUE(link.OpenFailureReason().empty());
+}
+
 TEST_F(UsbLinkTest, CheckDeviceOpenReadyLeavesNoMessages) {
   usb.AddProgrammer(0, 1);
   host.EnableMenuItem(32804);

@@ -35,13 +35,27 @@ std::set<std::pair<int, int>> ProgrammerPositions(libusb_context* context) {
   return found;
 }
 
-// A bulk or interrupt transfer's result: the bytes moved, even when the time-out cut
-// it short, or the negative libusb error when nothing moved.
-int TransferResult(int status, int transferred) {
-  if (status == 0) return transferred;
-  if (status == LIBUSB_ERROR_TIMEOUT && transferred > 0) return transferred;
-  return status < 0 ? status : LIBUSB_ERROR_OTHER;
+// libusb's error codes in the convention every backend answers with.
+int LinkError(int status) {
+  switch (status) {
+    case LIBUSB_ERROR_ACCESS:
+      return kUsbAccessDenied;
+    case LIBUSB_ERROR_BUSY:
+      return kUsbBusy;
+    case LIBUSB_ERROR_NO_DEVICE:
+      return kUsbNoDevice;
+    case LIBUSB_ERROR_INVALID_PARAM:
+    case LIBUSB_ERROR_NOT_FOUND:
+      return kUsbInvalid;
+    case LIBUSB_ERROR_TIMEOUT:
+      return kUsbTimeout;
+    default:
+      return kUsbIoError;
+  }
 }
+
+// A call's result: zero or more as it came, a negative libusb error mapped.
+int Result(int status) { return status >= 0 ? status : LinkError(status); }
 
 }  // namespace
 
@@ -52,7 +66,7 @@ LibusbBackend::LibusbBackend(Watch watch) : watch_(watch) {
 LibusbBackend::~LibusbBackend() {
   StopWatcher();
   std::lock_guard lock(mutex_);
-  for (auto& [id, handle] : handles_) libusb_close(handle);
+  for (auto& [id, open] : handles_) libusb_close(open.handle);
   handles_.clear();
   ReleaseDeviceList();
   if (context_ != nullptr) libusb_exit(context_);
@@ -111,34 +125,50 @@ UsbHandle LibusbBackend::Open(std::size_t index) {
   // Where a kernel driver holds the interface, let the claim take it over and give it back.
   (void)libusb_set_auto_detach_kernel_driver(handle, 1);
   const UsbHandle id = next_handle_++;
-  handles_[id] = handle;
+  handles_[id].handle = handle;
   return id;
 }
 
-libusb_device_handle* LibusbBackend::Find(UsbHandle handle) {
+libusb_device_handle* LibusbBackend::Acquire(UsbHandle handle) {
   std::lock_guard lock(mutex_);
   const auto it = handles_.find(handle);
-  return it == handles_.end() ? nullptr : it->second;
+  if (it == handles_.end() || it->second.closing) return nullptr;
+  ++it->second.users;
+  return it->second.handle;
+}
+
+void LibusbBackend::Leave(UsbHandle handle) {
+  libusb_device_handle* last = nullptr;
+  {
+    std::lock_guard lock(mutex_);
+    const auto it = handles_.find(handle);
+    if (it == handles_.end()) return;
+    if (--it->second.users == 0 && it->second.closing) {
+      last = it->second.handle;
+      handles_.erase(it);
+    }
+  }
+  if (last != nullptr) libusb_close(last);
 }
 
 int LibusbBackend::SetConfiguration(UsbHandle handle, int configuration) {
-  libusb_device_handle* h = Find(handle);
-  if (h == nullptr) return LIBUSB_ERROR_NO_DEVICE;
+  const InUse h(*this, handle);
+  if (!h) return kUsbNoDevice;
   // Setting the active configuration again resets the device's state for nothing and
   // fails while a driver holds an interface.
   int current = -1;
-  if (libusb_get_configuration(h, &current) == 0 && current == configuration) return 0;
-  return libusb_set_configuration(h, configuration);
+  if (libusb_get_configuration(h.get(), &current) == 0 && current == configuration) return 0;
+  return Result(libusb_set_configuration(h.get(), configuration));
 }
 
 int LibusbBackend::ClaimInterface(UsbHandle handle, int interface_number) {
-  libusb_device_handle* h = Find(handle);
-  return h == nullptr ? LIBUSB_ERROR_NO_DEVICE : libusb_claim_interface(h, interface_number);
+  const InUse h(*this, handle);
+  return h ? Result(libusb_claim_interface(h.get(), interface_number)) : kUsbNoDevice;
 }
 
 int LibusbBackend::ReleaseInterface(UsbHandle handle, int interface_number) {
-  libusb_device_handle* h = Find(handle);
-  return h == nullptr ? LIBUSB_ERROR_NO_DEVICE : libusb_release_interface(h, interface_number);
+  const InUse h(*this, handle);
+  return h ? Result(libusb_release_interface(h.get(), interface_number)) : kUsbNoDevice;
 }
 
 int LibusbBackend::Close(UsbHandle handle) {
@@ -146,45 +176,109 @@ int LibusbBackend::Close(UsbHandle handle) {
   {
     std::lock_guard lock(mutex_);
     const auto it = handles_.find(handle);
-    if (it == handles_.end()) return LIBUSB_ERROR_NO_DEVICE;
-    h = it->second;
+    if (it == handles_.end() || it->second.closing) return kUsbNoDevice;
+    // A call still running on another thread (the window closing the link during a
+    // read) keeps the handle until it returns; its transfers are cancelled so it
+    // returns now. Closing the handle under libusb's feet instead would leave the
+    // transfer with the device and free the handle while it is in use.
+    if (it->second.users > 0) {
+      it->second.closing = true;
+      for (libusb_transfer* t : it->second.flying) (void)libusb_cancel_transfer(t);
+      return 0;
+    }
+    h = it->second.handle;
     handles_.erase(it);
   }
   libusb_close(h);
   return 0;
 }
 
+namespace {
+void LIBUSB_CALL OnTransferDone(libusb_transfer* transfer) {
+  *static_cast<int*>(transfer->user_data) = 1;
+}
+}  // namespace
+
+int LibusbBackend::Transfer(UsbHandle handle, unsigned char endpoint, bool interrupt,
+                            std::uint8_t* data, int size, int timeout_ms) {
+  const InUse h(*this, handle);
+  if (!h) return kUsbNoDevice;
+  libusb_transfer* t = libusb_alloc_transfer(0);
+  if (t == nullptr) return kUsbIoError;
+  int completed = 0;
+  const auto timeout = static_cast<unsigned>(std::max(timeout_ms, 0));
+  if (interrupt) {
+    libusb_fill_interrupt_transfer(t, h.get(), endpoint, data, size, OnTransferDone, &completed,
+                                   timeout);
+  } else {
+    libusb_fill_bulk_transfer(t, h.get(), endpoint, data, size, OnTransferDone, &completed,
+                              timeout);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    OpenHandle& open = handles_.at(handle);
+    if (open.closing) {
+      libusb_free_transfer(t);
+      return kUsbNoDevice;
+    }
+    const int status = libusb_submit_transfer(t);
+    if (status < 0) {
+      libusb_free_transfer(t);
+      return LinkError(status);
+    }
+    open.flying.insert(t);
+  }
+  while (completed == 0) {
+    const int status = libusb_handle_events_completed(context_, &completed);
+    // As libusb's own blocking calls do: a failing event loop cancels the transfer,
+    // which then completes as cancelled.
+    if (status < 0 && status != LIBUSB_ERROR_INTERRUPTED) (void)libusb_cancel_transfer(t);
+  }
+  {
+    std::lock_guard lock(mutex_);
+    handles_.at(handle).flying.erase(t);
+  }
+  const int moved = t->actual_length;
+  int result = 0;
+  switch (t->status) {
+    case LIBUSB_TRANSFER_COMPLETED:
+      result = moved;
+      break;
+    case LIBUSB_TRANSFER_TIMED_OUT:
+      // What moved before the time-out counts, as with the old library.
+      result = moved > 0 ? moved : kUsbTimeout;
+      break;
+    case LIBUSB_TRANSFER_CANCELLED:
+      // Cancelled by Close: the handle is gone for this caller.
+      result = moved > 0 ? moved : kUsbNoDevice;
+      break;
+    case LIBUSB_TRANSFER_NO_DEVICE:
+      result = kUsbNoDevice;
+      break;
+    default:  // stall, overflow, error on the wire
+      result = kUsbIoError;
+      break;
+  }
+  libusb_free_transfer(t);
+  return result;
+}
+
 int LibusbBackend::BulkWrite(UsbHandle handle, int endpoint, const std::uint8_t* data, int size,
                              int timeout_ms) {
-  libusb_device_handle* h = Find(handle);
-  if (h == nullptr) return LIBUSB_ERROR_NO_DEVICE;
-  int transferred = 0;
-  const int status = libusb_bulk_transfer(h, static_cast<unsigned char>(endpoint & 0x7F),
-                                          const_cast<std::uint8_t*>(data), size, &transferred,
-                                          static_cast<unsigned>(std::max(timeout_ms, 0)));
-  return TransferResult(status, transferred);
+  return Transfer(handle, static_cast<unsigned char>(endpoint & 0x7F), false,
+                  const_cast<std::uint8_t*>(data), size, timeout_ms);
 }
 
 int LibusbBackend::BulkRead(UsbHandle handle, int endpoint, std::uint8_t* data, int size,
                             int timeout_ms) {
-  libusb_device_handle* h = Find(handle);
-  if (h == nullptr) return LIBUSB_ERROR_NO_DEVICE;
-  int transferred = 0;
-  const int status =
-      libusb_bulk_transfer(h, static_cast<unsigned char>(endpoint | LIBUSB_ENDPOINT_IN), data, size,
-                           &transferred, static_cast<unsigned>(std::max(timeout_ms, 0)));
-  return TransferResult(status, transferred);
+  return Transfer(handle, static_cast<unsigned char>(endpoint | LIBUSB_ENDPOINT_IN), false, data,
+                  size, timeout_ms);
 }
 
 int LibusbBackend::InterruptWrite(UsbHandle handle, int endpoint, const std::uint8_t* data,
                                   int size, int timeout_ms) {
-  libusb_device_handle* h = Find(handle);
-  if (h == nullptr) return LIBUSB_ERROR_NO_DEVICE;
-  int transferred = 0;
-  const int status = libusb_interrupt_transfer(h, static_cast<unsigned char>(endpoint & 0x7F),
-                                               const_cast<std::uint8_t*>(data), size, &transferred,
-                                               static_cast<unsigned>(std::max(timeout_ms, 0)));
-  return TransferResult(status, transferred);
+  return Transfer(handle, static_cast<unsigned char>(endpoint & 0x7F), true,
+                  const_cast<std::uint8_t*>(data), size, timeout_ms);
 }
 
 void LibusbBackend::SetDeviceChangeHandler(DeviceChangeHandler handler) {

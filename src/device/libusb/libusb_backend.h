@@ -1,6 +1,6 @@
 // The real programmer over libusb-1.0. Devices are listed in bus order, then by
 // address on the bus; transfers block with the caller's time-out and answer byte
-// counts or a negative libusb error, as the link expects. Arrival and departure of
+// counts or a negative error (kUsbTimeout, kUsbBusy...), as the link expects. Arrival and departure of
 // a programmer (vendor 0x0716, product 0x5017) reach the device-change handler from
 // libusb hotplug, or from a once-a-second poll where hotplug is not available.
 #pragma once
@@ -9,6 +9,7 @@
 #include <condition_variable>
 #include <map>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -17,6 +18,7 @@
 struct libusb_context;
 struct libusb_device;
 struct libusb_device_handle;
+struct libusb_transfer;
 
 namespace tarvix {
 
@@ -56,7 +58,37 @@ class LibusbBackend final : public UsbBackend {
   void NotifyDeviceChange();
 
  private:
-  libusb_device_handle* Find(UsbHandle handle);
+  // An open handle and the calls running on it.
+  struct OpenHandle {
+    libusb_device_handle* handle = nullptr;
+    int users = 0;
+    bool closing = false;  // closed by the caller; libusb closes it when the last call ends
+    std::set<libusb_transfer*> flying;  // transfers submitted and not yet completed
+  };
+  // The handle for one call, counted as in use until Leave; none when unknown or closed.
+  libusb_device_handle* Acquire(UsbHandle handle);
+  void Leave(UsbHandle handle);
+  class InUse {
+   public:
+    InUse(LibusbBackend& backend, UsbHandle id)
+        : backend_(backend), id_(id), handle_(backend.Acquire(id)) {}
+    ~InUse() {
+      if (handle_ != nullptr) backend_.Leave(id_);
+    }
+    InUse(const InUse&) = delete;
+    InUse& operator=(const InUse&) = delete;
+    explicit operator bool() const { return handle_ != nullptr; }
+    [[nodiscard]] libusb_device_handle* get() const { return handle_; }
+
+   private:
+    LibusbBackend& backend_;
+    UsbHandle id_;
+    libusb_device_handle* handle_;
+  };
+  // One bulk or interrupt transfer, waited for: bytes moved (also when a time-out or
+  // a close cut it short), or a negative error.
+  int Transfer(UsbHandle handle, unsigned char endpoint, bool interrupt, std::uint8_t* data,
+               int size, int timeout_ms);
   void ReleaseDeviceList();
   void StartWatcher();
   void StopWatcher();
@@ -68,7 +100,7 @@ class LibusbBackend final : public UsbBackend {
   std::mutex mutex_;                     // device list and open handles
   std::vector<libusb_device*> devices_;  // referenced until the next rescan
   std::vector<UsbDeviceInfo> infos_;
-  std::map<UsbHandle, libusb_device_handle*> handles_;
+  std::map<UsbHandle, OpenHandle> handles_;
   UsbHandle next_handle_ = 1;
 
   std::mutex handler_mutex_;
