@@ -25,12 +25,12 @@ inline constexpr UsbHandle kNoUsbHandle = -1;
 
 // Negative results the link can tell apart, as the old library gave them (minus the
 // system's error number), so every backend and the transfer trace speak alike.
-inline constexpr int kUsbIoError = -5;         // EIO: the transfer failed on the wire
-inline constexpr int kUsbAccessDenied = -13;   // EACCES: no permission to open the device
-inline constexpr int kUsbBusy = -16;           // EBUSY: another program holds the interface
-inline constexpr int kUsbNoDevice = -19;       // ENODEV: the device has gone
-inline constexpr int kUsbInvalid = -22;        // EINVAL: bad handle, endpoint or number
-inline constexpr int kUsbTimeout = -110;       // ETIMEDOUT: nothing moved in time
+inline constexpr int kUsbIoError = -5;        // EIO: the transfer failed on the wire
+inline constexpr int kUsbAccessDenied = -13;  // EACCES: no permission to open the device
+inline constexpr int kUsbBusy = -16;          // EBUSY: another program holds the interface
+inline constexpr int kUsbNoDevice = -19;      // ENODEV: the device has gone
+inline constexpr int kUsbInvalid = -22;       // EINVAL: bad handle, endpoint or number
+inline constexpr int kUsbTimeout = -110;      // ETIMEDOUT: nothing moved in time
 
 class UsbBackend {
  public:

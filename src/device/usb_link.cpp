@@ -129,8 +129,7 @@ int UsbLink::CheckDeviceOpen() {
   if (OpenSequence()) return kDeviceReady;
   host_.GrayMenuItem(kChipFillMenuItem);
   host_.ShowStatus("device open failed!", true, false);
-  host_.MessageBox(WithReason("device open failed!"), "info", BoxIcon::kWarning,
-                   BoxButtons::kOk);
+  host_.MessageBox(WithReason("device open failed!"), "info", BoxIcon::kWarning, BoxButtons::kOk);
   return kDeviceRefused;
 }
 

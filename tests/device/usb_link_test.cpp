@@ -203,14 +203,16 @@ TEST_F(UsbLinkTest, AnInterfaceHeldElsewhereIsNamedAsTheCause) {
   usb.devices[0].claim_result = kUsbBusy;
   EXPECT_EQ(link.CheckDeviceOpen(), kDeviceRefused);
   EXPECT_EQ(link.OpenFailureReason(), kDeviceInUseText);
-  EXPECT_EQ(host.StatusTexts(), (std::vector<std::string>{"device is unconnected! ",
-                                                          kDeviceInUseText, "device open failed!"}));
+  EXPECT_EQ(host.StatusTexts(),
+            (std::vector<std::string>{"device is unconnected! ", kDeviceInUseText,
+                                      "device open failed!"}));
   EXPECT_EQ(host.BoxTexts(),
             std::vector<std::string>{std::string("device open failed!\r\n") + kDeviceInUseText});
   host.ClearRecords();
   EXPECT_FALSE(link.ConnectDevice(true, "device is unconnected!       "));
-  EXPECT_EQ(host.BoxTexts(), std::vector<std::string>{std::string("device is unconnected!       \r\n") +
-                                                      kDeviceInUseText});
+  EXPECT_EQ(host.BoxTexts(),
+            std::vector<std::string>{std::string("device is unconnected!       \r\n") +
+                                     kDeviceInUseText});
 
   // Any other refusal keeps the plain texts, and a later success forgets the cause.
   host.ClearRecords();

@@ -34,19 +34,19 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A transfer as the device saw it, after it ended (completed, discarded or killed).
 struct UrbRecord {
-  int type = 0;        // USBDEVFS_URB_TYPE_*
-  int endpoint = 0;    // with the direction bit
-  int length = 0;      // bytes offered or asked for
-  int actual = 0;      // bytes moved
-  int status = 0;      // 0, or the negative errno the URB ended with
-  Bytes data;          // OUT: the bytes offered; IN: the bytes delivered
-  int client = 0;      // which open file submitted it (1, 2, ... in order of opening)
+  int type = 0;      // USBDEVFS_URB_TYPE_*
+  int endpoint = 0;  // with the direction bit
+  int length = 0;    // bytes offered or asked for
+  int actual = 0;    // bytes moved
+  int status = 0;    // 0, or the negative errno the URB ended with
+  Bytes data;        // OUT: the bytes offered; IN: the bytes delivered
+  int client = 0;    // which open file submitted it (1, 2, ... in order of opening)
 };
 
 // A request at the device node, in order, for tests of a call sequence.
 struct UsbfsRequest {
-  std::string name;  // "capabilities", "set-configuration", "claim", "disconnect-claim",
-                     // "release", "submit", "discard", "connect-driver", "other"
+  std::string name;    // "capabilities", "set-configuration", "claim", "disconnect-claim",
+                       // "release", "submit", "discard", "connect-driver", "other"
   unsigned value = 0;  // configuration or interface number; endpoint for submit
   int error = 0;       // errno answered, 0 on success
   int client = 0;

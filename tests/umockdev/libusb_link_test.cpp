@@ -99,7 +99,8 @@ TEST_F(LibusbOnEmulatedUsb, ListsEveryDeviceInBusThenAddressOrder) {
   p.usb.Rescan();
   const std::vector<UsbDeviceInfo> devices = p.usb.Devices();
   std::vector<std::tuple<int, int, std::uint16_t, std::uint16_t>> seen;
-  for (const UsbDeviceInfo& d : devices) seen.emplace_back(d.bus, d.address, d.vendor_id, d.product_id);
+  for (const UsbDeviceInfo& d : devices)
+    seen.emplace_back(d.bus, d.address, d.vendor_id, d.product_id);
   const std::vector<std::tuple<int, int, std::uint16_t, std::uint16_t>> expected{
       {1, 1, 0x1d6b, 0x0002}, {1, 4, 0x0716, 0x5017}, {1, 5, 0x046d, 0xc52b},
       {1, 9, 0x0716, 0x5017}, {2, 1, 0x1d6b, 0x0002}, {2, 2, 0x0716, 0x5017}};
@@ -473,7 +474,7 @@ TEST_F(LibusbOnEmulatedUsb, WatchingAProgrammerAlreadyThereReportsNothing) {
     p->usb.SetDeviceChangeHandler([&] { ++changes; });  // replacing keeps one watcher
     ASSERT_TRUE(p->link.OpenSequence());
     std::this_thread::sleep_for(milliseconds(1300));  // past one poll
-    p.reset();  // must wake and join the watcher, not hang
+    p.reset();                                        // must wake and join the watcher, not hang
     EXPECT_EQ(changes.load(), 0);
   }
 }

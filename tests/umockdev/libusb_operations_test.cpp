@@ -134,7 +134,9 @@ class ChipOperationsOverLibusb : public ::testing::Test {
     expected.resize(total, 0xFF);
     EXPECT_EQ(BulkOutAtTheDevice(), expected);
     for (const UrbRecord& u : device.Urbs()) {
-      if (u.endpoint == 0x01) EXPECT_LE(u.length, kWriteChunkSize);
+      if (u.endpoint == 0x01) {
+        EXPECT_LE(u.length, kWriteChunkSize);
+      }
     }
     EXPECT_EQ(ChipBytes(expected.size()), expected);
 

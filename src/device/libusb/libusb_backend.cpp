@@ -55,7 +55,9 @@ int LinkError(int status) {
 }
 
 // A call's result: zero or more as it came, a negative libusb error mapped.
-int Result(int status) { return status >= 0 ? status : LinkError(status); }
+int Result(int status) {
+  return status >= 0 ? status : LinkError(status);
+}
 
 }  // namespace
 
@@ -317,7 +319,9 @@ void LibusbBackend::StartWatcher() {
       return;
     }
   }
-  watcher_ = std::thread([this] { PollLoop(); });
+  // What is attached now counts as already there; taken here, not on the new thread,
+  // so an arrival right after this call is never mistaken for it.
+  watcher_ = std::thread([this, first = ProgrammerPositions(context_)] { PollLoop(first); });
 }
 
 void LibusbBackend::StopWatcher() {
@@ -343,8 +347,7 @@ void LibusbBackend::HotplugLoop() {
   }
 }
 
-void LibusbBackend::PollLoop() {
-  std::set<std::pair<int, int>> last = ProgrammerPositions(context_);
+void LibusbBackend::PollLoop(std::set<std::pair<int, int>> last) {
   std::unique_lock lock(stop_mutex_);
   while (!stop_signal_.wait_for(lock, kPollInterval, [this] { return stop_.load(); })) {
     lock.unlock();

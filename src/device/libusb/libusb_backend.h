@@ -1,8 +1,8 @@
 // The real programmer over libusb-1.0. Devices are listed in bus order, then by
 // address on the bus; transfers block with the caller's time-out and answer byte
-// counts or a negative error (kUsbTimeout, kUsbBusy...), as the link expects. Arrival and departure of
-// a programmer (vendor 0x0716, product 0x5017) reach the device-change handler from
-// libusb hotplug, or from a once-a-second poll where hotplug is not available.
+// counts or a negative error (kUsbTimeout, kUsbBusy...), as the link expects. Arrival and departure
+// of a programmer (vendor 0x0716, product 0x5017) reach the device-change handler from libusb
+// hotplug, or from a once-a-second poll where hotplug is not available.
 #pragma once
 
 #include <atomic>
@@ -11,6 +11,7 @@
 #include <mutex>
 #include <set>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "device/usb_backend.h"
@@ -93,7 +94,8 @@ class LibusbBackend final : public UsbBackend {
   void StartWatcher();
   void StopWatcher();
   void HotplugLoop();
-  void PollLoop();
+  // `last`: the programmers attached when watching started (bus, address).
+  void PollLoop(std::set<std::pair<int, int>> last);
 
   libusb_context* context_ = nullptr;
   Watch watch_;
