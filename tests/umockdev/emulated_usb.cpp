@@ -390,11 +390,11 @@ void EmulatedProgrammer::State::OnClientConnected(UMockdevIoctlBase*, UMockdevIo
   s->clients.emplace(static_cast<UMockdevIoctlClient*>(g_object_ref(client)), std::move(c));
 }
 
-EmulatedProgrammer::EmulatedProgrammer(EmulatedUsb& usb, const EmulatedDeviceSpec& spec,
+EmulatedProgrammer::EmulatedProgrammer(EmulatedUsb& usb, const EmulatedDeviceSetup& setup,
                                        const sim::ProgrammerConfig& config)
-    : usb_(usb), spec_(spec), state_(std::make_unique<State>()) {
+    : usb_(usb), setup_(setup), state_(std::make_unique<State>()) {
   state_->programmer = &state_->bus.AddProgrammer(config);
-  state_->configuration = spec.active_configuration;
+  state_->configuration = setup.active_configuration;
   state_->handler = umockdev_ioctl_base_new();
   g_signal_connect(state_->handler, "handle-ioctl", G_CALLBACK(State::OnIoctl), this);
   g_signal_connect(state_->handler, "client-connected", G_CALLBACK(State::OnClientConnected),
@@ -408,11 +408,11 @@ sim::VirtualProgrammer& EmulatedProgrammer::programmer() {
 }
 
 std::string EmulatedProgrammer::SysPath() const {
-  return DevicePath(spec_.bus, spec_.port);
+  return DevicePath(setup_.bus, setup_.port);
 }
 
 std::string EmulatedProgrammer::DevNode() const {
-  return "/dev/bus/usb/" + Number3(spec_.bus) + "/" + Number3(spec_.address);
+  return "/dev/bus/usb/" + Number3(setup_.bus) + "/" + Number3(setup_.address);
 }
 
 std::vector<UrbRecord> EmulatedProgrammer::Urbs() const {
@@ -668,12 +668,12 @@ void EmulatedUsb::AddRootHub(int bus) {
   }
 }
 
-void EmulatedUsb::Describe(const EmulatedDeviceSpec& spec, const Bytes& descriptors) {
-  AddRootHub(spec.bus);
+void EmulatedUsb::Describe(const EmulatedDeviceSetup& setup, const Bytes& descriptors) {
+  AddRootHub(setup.bus);
   std::lock_guard lock(bed_->mutex);
   const std::string record =
-      DeviceRecord(DevicePath(spec.bus, spec.port), spec.bus, spec.address, spec.vendor_id,
-                   spec.product_id, spec.active_configuration, descriptors);
+      DeviceRecord(DevicePath(setup.bus, setup.port), setup.bus, setup.address, setup.vendor_id,
+                   setup.product_id, setup.active_configuration, descriptors);
   GError* error = nullptr;
   if (!umockdev_testbed_add_from_string(bed_->testbed, record.c_str(), &error)) {
     const std::string message = error != nullptr ? error->message : "unknown error";
@@ -682,9 +682,9 @@ void EmulatedUsb::Describe(const EmulatedDeviceSpec& spec, const Bytes& descript
   }
 }
 
-EmulatedProgrammer& EmulatedUsb::AddProgrammer(const EmulatedDeviceSpec& spec,
+EmulatedProgrammer& EmulatedUsb::AddProgrammer(const EmulatedDeviceSetup& setup,
                                                const sim::ProgrammerConfig& config) {
-  programmers_.emplace_back(new EmulatedProgrammer(*this, spec, config));
+  programmers_.emplace_back(new EmulatedProgrammer(*this, setup, config));
   EmulatedProgrammer& p = *programmers_.back();
   {
     std::lock_guard lock(bed_->mutex);
@@ -697,22 +697,22 @@ EmulatedProgrammer& EmulatedUsb::AddProgrammer(const EmulatedDeviceSpec& spec,
     }
   }
   // The node answers before the "add" uevent tells anyone it is there.
-  Describe(spec, ProgrammerDescriptors(spec.vendor_id, spec.product_id));
+  Describe(setup, ProgrammerDescriptors(setup.vendor_id, setup.product_id));
   return p;
 }
 
 void EmulatedUsb::AddForeignDevice(int bus, int address, const std::string& port,
                                    std::uint16_t vendor_id, std::uint16_t product_id) {
-  EmulatedDeviceSpec spec;
-  spec.bus = bus;
-  spec.address = address;
-  spec.port = port;
-  spec.vendor_id = vendor_id;
-  spec.product_id = product_id;
+  EmulatedDeviceSetup setup;
+  setup.bus = bus;
+  setup.address = address;
+  setup.port = port;
+  setup.vendor_id = vendor_id;
+  setup.product_id = product_id;
   Bytes descriptors = DeviceDescriptor(vendor_id, product_id, 0);
   const Bytes config{9, 2, 18, 0, 1, 1, 0, 0x80, 50, 9, 4, 0, 0, 0, 0xFF, 0, 0, 0};
   descriptors.insert(descriptors.end(), config.begin(), config.end());
-  Describe(spec, descriptors);
+  Describe(setup, descriptors);
 }
 
 void EmulatedUsb::RemoveFromBed(EmulatedProgrammer& device) {
@@ -740,7 +740,7 @@ void EmulatedUsb::Replug(EmulatedProgrammer& device) {
     std::lock_guard lock(device.state_->mutex);
     if (device.state_->present) return;
     device.state_->present = true;
-    device.state_->configuration = device.spec_.active_configuration;
+    device.state_->configuration = device.setup_.active_configuration;
     device.state_->bus.Replug(0);
   }
   {
@@ -750,7 +750,7 @@ void EmulatedUsb::Replug(EmulatedProgrammer& device) {
                                   &error);
     if (error != nullptr) g_clear_error(&error);
   }
-  Describe(device.spec_, ProgrammerDescriptors(device.spec_.vendor_id, device.spec_.product_id));
+  Describe(device.setup_, ProgrammerDescriptors(device.setup_.vendor_id, device.setup_.product_id));
 }
 
 }  // namespace tarvix::testing

@@ -52,7 +52,7 @@ struct UsbfsRequest {
   int client = 0;
 };
 
-struct EmulatedDeviceSpec {
+struct EmulatedDeviceSetup {
   int bus = 1;
   int address = 2;
   std::string port = "1";  // sysfs name is "<bus>-<port>"
@@ -74,7 +74,7 @@ class EmulatedProgrammer {
 
   // The simulated firmware behind the node: chips, identity, fault knobs.
   [[nodiscard]] sim::VirtualProgrammer& programmer();
-  [[nodiscard]] const EmulatedDeviceSpec& spec() const { return spec_; }
+  [[nodiscard]] const EmulatedDeviceSetup& setup() const { return setup_; }
   [[nodiscard]] std::string SysPath() const;
   [[nodiscard]] std::string DevNode() const;
 
@@ -95,13 +95,13 @@ class EmulatedProgrammer {
  private:
   friend class EmulatedUsb;
   struct State;
-  EmulatedProgrammer(EmulatedUsb& usb, const EmulatedDeviceSpec& spec,
+  EmulatedProgrammer(EmulatedUsb& usb, const EmulatedDeviceSetup& setup,
                      const sim::ProgrammerConfig& config);
   // Takes the entry out of the testbed after the handler pulled the cable.
   void LeaveBed();
 
   EmulatedUsb& usb_;
-  EmulatedDeviceSpec spec_;
+  EmulatedDeviceSetup setup_;
   std::unique_ptr<State> state_;
 };
 
@@ -118,7 +118,7 @@ class EmulatedUsb {
   [[nodiscard]] static bool InMockEnvironment();
 
   // Plugs in a programmer: sysfs entry, device node, handler, and an "add" uevent.
-  EmulatedProgrammer& AddProgrammer(const EmulatedDeviceSpec& spec = {},
+  EmulatedProgrammer& AddProgrammer(const EmulatedDeviceSetup& setup = {},
                                     const sim::ProgrammerConfig& config = {});
   // A USB device that is no programmer (vendor and product given); it answers nothing.
   void AddForeignDevice(int bus, int address, const std::string& port, std::uint16_t vendor_id,
@@ -135,7 +135,7 @@ class EmulatedUsb {
   friend class EmulatedProgrammer;
   struct Bed;
   void AddRootHub(int bus);
-  void Describe(const EmulatedDeviceSpec& spec, const Bytes& descriptors);
+  void Describe(const EmulatedDeviceSetup& setup, const Bytes& descriptors);
   void RemoveFromBed(EmulatedProgrammer& device);
 
   std::unique_ptr<Bed> bed_;

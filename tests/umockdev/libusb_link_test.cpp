@@ -171,9 +171,9 @@ TEST_F(LibusbOnEmulatedUsb, OpenSequenceClaimsDrainsAndCloseReleases) {
 }
 
 TEST_F(LibusbOnEmulatedUsb, AnUnconfiguredProgrammerIsSetToConfigurationOne) {
-  EmulatedDeviceSpec spec;
-  spec.active_configuration = 0;
-  EmulatedProgrammer& device = bed.AddProgrammer(spec);
+  EmulatedDeviceSetup setup;
+  setup.active_configuration = 0;
+  EmulatedProgrammer& device = bed.AddProgrammer(setup);
   Program p;
   ASSERT_TRUE(p.link.OpenSequence());
   const std::vector<UsbfsRequest> requests = device.Requests();
