@@ -19,7 +19,6 @@
 
 #include <sys/wait.h>
 
-#include "app/main_state.h"
 #include "device/command_packet.h"
 #include "device/command_protocol.h"
 #include "device/libusb/libusb_backend.h"
@@ -28,6 +27,7 @@
 #include "emulated_usb.h"
 #include "firmware/firmware_version.h"
 #include "sim/virtual_chip.h"
+#include "state/main_state.h"
 
 namespace tarvix::testing {
 namespace {

@@ -9,7 +9,6 @@
 #include <iterator>
 #include <thread>
 
-#include "app/main_state.h"
 #include "app/settings.h"
 #include "buffer/change_log.h"
 #include "buffer/hex_page.h"
@@ -30,6 +29,7 @@
 #include "operations/verify.h"
 #include "operations/write.h"
 #include "sim/virtual_chip.h"
+#include "state/main_state.h"
 
 namespace tarvix::testing {
 namespace {
