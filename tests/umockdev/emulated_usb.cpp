@@ -84,9 +84,12 @@ Bytes DeviceDescriptor(std::uint16_t vendor, std::uint16_t product, std::uint8_t
 
 Bytes RootHubDescriptors() {
   Bytes d = DeviceDescriptor(0x1d6b, 0x0002, 9);
-  const Bytes config{9, 2, 25,   0, 1, 1, 0, 0xE0, 0,  // configuration 1
-                     9, 4, 0,    0, 1, 9, 0, 0,    0,  // hub interface
-                     7, 5, 0x81, 3, 4, 0, 12};         // status change endpoint
+  // clang-format off
+  const Bytes config{
+      9, 2, 25, 0, 1, 1, 0, 0xE0, 0,  // configuration 1
+      9, 4, 0, 0, 1, 9, 0, 0, 0,      // hub interface
+      7, 5, 0x81, 3, 4, 0, 12};       // status change endpoint
+  // clang-format on
   d.insert(d.end(), config.begin(), config.end());
   return d;
 }
@@ -144,21 +147,14 @@ std::string DevicePath(int bus, const std::string& port) {
 
 Bytes ProgrammerDescriptors(std::uint16_t vendor_id, std::uint16_t product_id) {
   Bytes d = DeviceDescriptor(vendor_id, product_id, 0);
-  const Bytes config{9, 2,    39,
-                     0, 1,    1,
-                     0, 0x80, 50,  // configuration 1, 100 mA
-                     9, 4,    0,
-                     0, 3,    0xFF,
-                     0, 0,    0,  // interface 0, vendor class
-                     7, 5,    kBulkOut,
-                     2, 0x00, 0x02,
-                     0,  // bulk OUT, 512 bytes
-                     7, 5,    kInterruptOut,
-                     3, 64,   0,
-                     1,  // interrupt OUT, 64 bytes
-                     7, 5,    kBulkIn,
-                     2, 0x00, 0x02,
-                     0};  // bulk IN, 512 bytes
+  // clang-format off
+  const Bytes config{
+      9, 2, 39, 0, 1, 1, 0, 0x80, 50,        // configuration 1 of 39 bytes, 100 mA
+      9, 4, 0, 0, 3, 0xFF, 0, 0, 0,          // interface 0: three endpoints, vendor class
+      7, 5, kBulkOut, 2, 0x00, 0x02, 0,      // bulk OUT, 512-byte packets
+      7, 5, kInterruptOut, 3, 64, 0, 1,      // interrupt OUT, 64 bytes every frame
+      7, 5, kBulkIn, 2, 0x00, 0x02, 0};      // bulk IN, 512-byte packets
+  // clang-format on
   d.insert(d.end(), config.begin(), config.end());
   return d;
 }

@@ -1,8 +1,9 @@
 // The real programmer over libusb-1.0. Devices are listed in bus order, then by
 // address on the bus; transfers block with the caller's time-out and answer byte
-// counts or a negative error (kUsbTimeout, kUsbBusy...), as the link expects. Arrival and departure
-// of a programmer (vendor 0x0716, product 0x5017) reach the device-change handler from libusb
-// hotplug, or from a once-a-second poll where hotplug is not available.
+// counts or a negative error (kUsbTimeout, kUsbBusy...), as the link expects.
+// Arrival and departure of a programmer (vendor 0x0716, product 0x5017) reach the
+// device-change handler from libusb hotplug, or from a once-a-second poll where
+// hotplug is not available.
 #pragma once
 
 #include <atomic>
