@@ -62,6 +62,11 @@ HexPage::HexPage(ImageBuffer& buffer, MainState& state, Host& host)
   UpdateScrollRange();
 }
 
+std::uint64_t HexPage::ByteOffset(GridCell cell) const {
+  return (buffer_.TopRow() + static_cast<std::uint64_t>(cell.row - 1)) * 16 +
+         static_cast<std::uint64_t>(cell.column - 1);
+}
+
 void HexPage::Notify(Change change) {
   for (const auto& listener : listeners_) listener(change);
 }
@@ -168,16 +173,20 @@ void HexPage::FollowFocusAfterRefresh(const std::string& focus_text_before) {
                 : kNoCell;
     Notify(Change::kFocusCell);
     if (edit_box_open_ && edit_mode_) {
-      if (visible) {
+      if (visible && ByteOffset(focus_cell_) != box_byte_) {
+        // The grid's focus had moved to another byte: the box edits that byte now.
+        OpenEditBox(focus_cell_, texts_[focus_cell_.row][focus_cell_.column], opened_select_);
+      } else if (visible) {
         box_.cell = focus_cell_;
         box_.visible = true;
+        Notify(Change::kEditBox);
       } else {
         // The edit stays pending; it comes back with its cell.
         box_.visible = false;
         keyboard_focus_ = Focus::kGrid;
         Notify(Change::kKeyboardFocus);
+        Notify(Change::kEditBox);
       }
-      Notify(Change::kEditBox);
     }
   } else if (focus_cell_.IsNone() && remembered_.valid && on_page(remembered_.absolute_row)) {
     focus_cell_ = {static_cast<int>(remembered_.absolute_row - top) + 1, remembered_.cell.column};
@@ -288,6 +297,13 @@ void HexPage::OpenEditBox(GridCell cell, const std::string& text, Select select)
   }
   keyboard_focus_ = Focus::kEditBox;
   edit_box_open_ = true;
+  // On a new byte, an emptied box or a refused digit may only bring back this byte's
+  // own text, never the one of the byte edited before.
+  if (const std::uint64_t offset = ByteOffset(cell); box_byte_ != offset) {
+    reset_text_ = text;
+    last_valid_text_.clear();
+    box_byte_ = offset;
+  }
   opened_text_ = text;
   opened_select_ = select;
   // The box edits this byte whatever the caller remembered before.
@@ -485,6 +501,7 @@ void HexPage::ResetFocus() {
   focus_cell_ = kNoCell;
   remembered_ = {};
   last_valid_text_.clear();
+  box_byte_.reset();
   Notify(Change::kFocusCell);
   HideEditBox();
 }

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -185,6 +186,8 @@ class HexPage {
     bool valid = false;
   };
   void Notify(Change change);
+  // Offset of the byte a byte cell of the current page shows.
+  [[nodiscard]] std::uint64_t ByteOffset(GridCell cell) const;
   [[nodiscard]] bool ViewFrozen() const;  // write or verify running, nothing loaded
   void RememberFocus(std::uint64_t top_row_for_absolute);
   void HideEditBox();
@@ -214,6 +217,8 @@ class HexPage {
   std::uint64_t previous_top_row_ = 0;
   std::string reset_text_;
   std::string last_valid_text_;
+  // The byte whose texts reset_text_ and last_valid_text_ hold.
+  std::optional<std::uint64_t> box_byte_;
   std::vector<Listener> listeners_;
 };
 

@@ -1,6 +1,7 @@
 #include "buffer/hex_page.h"
 
 #include "buffer/buffer_fixture.h"
+#include "buffer/buffer_tools.h"
 
 namespace tarvix::testing_buffer {
 namespace {
@@ -369,6 +370,67 @@ TEST_F(HexPageTest, FocusAndEditBoxFollowTheirByteWhileScrolling) {
   EXPECT_EQ(page_->Box().text, "46");
   Type('9');
   EXPECT_EQ(WorkingByte(0x46), 0x96);
+}
+
+// However the edit box comes to a byte (a click, go to address, the focus following a
+// scroll), emptying it or typing a non-digit gives back that byte's own text, so Enter
+// never writes another byte's value there.
+TEST_F(HexPageTest, TheEditBoxOnANewByteFallsBackOnlyToThatBytesText) {
+  Open(MakeFile("a.bin", Counting(16 * 60)));
+  EditMode();
+  page_->Click({1, 1}, false);
+  Type('A');  // byte 0 becomes 0xA0; its texts are now the box's fall-backs
+  ASSERT_EQ(WorkingByte(0), 0xA0);
+
+  // Go to address (Move To, View Data, Find).
+  ASSERT_TRUE(GoToAddress(*buffer_, *page_, host_, 0x25));
+  ASSERT_EQ(page_->Box().text, "25");
+  page_->TextChanged("", 0);
+  EXPECT_EQ(page_->Box().text, "25");
+  page_->TextChanged("G5", 1);
+  EXPECT_EQ(page_->Box().text, "25");
+  EXPECT_FALSE(page_->Commit());
+  EXPECT_EQ(WorkingByte(0x25), 0x25);
+
+  // A click on another byte right after typing into one.
+  page_->Click({1, 1}, false);
+  Type('B');
+  page_->Click({1, 2}, false);
+  page_->TextChanged("G1", 1);
+  EXPECT_EQ(page_->Box().text, "01");
+  page_->TextChanged("", 0);
+  EXPECT_EQ(page_->Box().text, "01");
+  EXPECT_FALSE(page_->Commit());
+  EXPECT_EQ(WorkingByte(1), 0x01);
+  EXPECT_EQ(WorkingByte(0), 0xB0);
+
+  // The grid's focus moved to another byte while the box was open; a scroll then
+  // brings the box onto that byte, with that byte's text.
+  page_->Click({2, 1}, false);
+  page_->SetFocusCell({2, 3});
+  page_->Scroll(HexPage::ScrollCode::kLineDown);
+  ASSERT_EQ(page_->FocusCell(), (GridCell{1, 3}));
+  EXPECT_EQ(page_->Box().cell, (GridCell{1, 3}));
+  EXPECT_EQ(page_->Box().text, "12");
+  page_->TextChanged("", 0);
+  EXPECT_EQ(page_->Box().text, "12");
+  EXPECT_FALSE(page_->Commit());
+  EXPECT_EQ(WorkingByte(0x12), 0x12);
+  EXPECT_EQ(WorkingByte(0x10), 0x10);
+
+  // Scrolled off the page and back, the pending box reopens on its byte; emptied, it
+  // gives back that byte's text.
+  ASSERT_TRUE(GoToAddress(*buffer_, *page_, host_, 0x47));
+  ASSERT_EQ(page_->Box().text, "47");
+  for (int i = 0; i < 25; ++i) page_->Scroll(HexPage::ScrollCode::kLineDown);
+  EXPECT_FALSE(page_->Box().visible);
+  for (int i = 0; i < 25; ++i) page_->Scroll(HexPage::ScrollCode::kLineUp);
+  ASSERT_TRUE(page_->Box().visible);
+  EXPECT_EQ(page_->Box().text, "47");
+  page_->TextChanged("", 0);
+  EXPECT_EQ(page_->Box().text, "47");
+  EXPECT_FALSE(page_->Commit());
+  EXPECT_EQ(WorkingByte(0x47), 0x47);
 }
 
 TEST_F(HexPageTest, ChipSelectionChangeRecomputesRowsAndRedraws) {
