@@ -122,10 +122,4 @@ KeyOutcome TranslateKey(Key key, bool ctrl, const CommandState& commands, bool w
   return out;
 }
 
-void ShowHelpContents(Host& host, const std::filesystem::path& base,
-                      const std::function<bool(const std::filesystem::path&)>& open_with_shell) {
-  if (!open_with_shell || !open_with_shell(base / kHelpFileName))
-    host.MessageBox(kHelpNotFound, "info", BoxIcon::kWarning, BoxButtons::kOk);
-}
-
 }  // namespace tarvix

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/help_contents.h"
 #include "app/worker.h"
 #include "state/command_state.h"
 #include "state/gray_sets.h"
@@ -96,13 +97,5 @@ struct KeyOutcome {
 // `window_has_focus`: any window of the program has the keyboard focus.
 [[nodiscard]] KeyOutcome TranslateKey(Key key, bool ctrl, const CommandState& commands,
                                       bool window_has_focus);
-
-inline constexpr char kHelpFileName[] = "VRNT_Tarvix.CHM";
-inline constexpr char kHelpNotFound[] = "not find file";
-
-// Help > "&Contents": the help file beside the settings, opened with the shell.
-// `open_with_shell` returns false when the file does not exist.
-void ShowHelpContents(Host& host, const std::filesystem::path& base,
-                      const std::function<bool(const std::filesystem::path&)>& open_with_shell);
 
 }  // namespace tarvix

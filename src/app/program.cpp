@@ -97,6 +97,7 @@ void Program::InstallOperations() {
   worker_.SetOperation(w::kFirmwareVersion,
                        [this] { (void)ShowFirmwareVersion(link_, packet_, host_, state_); });
   worker_.SetOperation(w::kChipFill, [this] { (void)RunChipFill(ctx_, chip_fill_); });
+  worker_.SetOperation(w::kViewData, [this] { RunViewData(ctx_, view_data_); });
   worker_.SetOperation(w::kFirmwareUpgrade, [this] { (void)UpgradeFirmware(ctx_, upgrade_); });
   worker_.SetOperation(w::kChipTest, [this] { (void)ChipTest(ctx_); });
   worker_.SetOperation(
@@ -144,6 +145,25 @@ void Program::LoadCatalogue() {
     host_.MessageBox(message, title, BoxIcon::kWarning, BoxButtons::kOk);
   });
   selection_.Initialise();
+}
+
+static_assert(worker_command::kViewData == kViewDataCommand);
+
+void Program::ViewDataOk() {
+  const std::optional<ViewDataRequest> request = view_data_.Ok(image_, hex_, host_, packet_);
+  if (!request) return;
+  // Without a thread the worker runs on this one and is idle between commands.
+  if (options_.worker_thread && !worker_.Idle()) {
+    view_data_.FinishChipSide(*request, {view_data_text::kNull, view_data_text::kBusy}, host_);
+    return;
+  }
+  worker_.Give(worker_command::kViewData);
+  if (!options_.worker_thread) worker_.RunUntilIdle();
+}
+
+void Program::ShowHelpContents(
+    const std::function<bool(const std::filesystem::path&)>& open_with_viewer) {
+  tarvix::ShowHelpContents(host_, state_.paths.base, open_with_viewer);
 }
 
 bool Program::CloseWindow() {

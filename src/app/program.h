@@ -6,7 +6,9 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string_view>
 
 #include "app/bulk_mode.h"
@@ -29,6 +31,7 @@
 #include "firmware/firmware_upgrade.h"
 #include "operations/chip_fill.h"
 #include "operations/operation_context.h"
+#include "operations/view_data.h"
 #include "state/main_state.h"
 
 namespace tarvix {
@@ -99,6 +102,13 @@ class Program {
   void SetOperation(WorkerCommand code, Worker::Operation operation) {
     worker_.SetOperation(code, std::move(operation));
   }
+  // View Data's OK (or Enter), on the window thread: the address check and the file
+  // side at once; the chip side on the worker when it is idle, else reported busy
+  // (a running operation or bulk mode keeps the programmer to itself).
+  void ViewDataOk();
+  // Help > "&Contents": the manual opened with `open_with_viewer`, or "not find file".
+  void ShowHelpContents(const std::function<bool(const std::filesystem::path&)>& open_with_viewer);
+
   // The hex view calls of the search; the default acts on the HexPage directly.
   void SetFindView(FindView* view) { find_view_ = view; }
 
@@ -118,6 +128,7 @@ class Program {
   // live as long as the program so the worker never writes into a closed one.
   [[nodiscard]] ChipFillDialog& ChipFill() { return chip_fill_; }
   [[nodiscard]] FirmwareUpgradeDialog& Upgrade() { return upgrade_; }
+  [[nodiscard]] ViewDataDialog& ViewData() { return view_data_; }
   [[nodiscard]] Worker& TheWorker() { return worker_; }
   [[nodiscard]] BulkMode& Bulk() { return bulk_; }
   [[nodiscard]] OperationCommands& Buttons() { return buttons_; }
@@ -147,6 +158,7 @@ class Program {
   FindState find_;
   ChipFillDialog chip_fill_;
   FirmwareUpgradeDialog upgrade_;
+  ViewDataDialog view_data_;
   std::unique_ptr<FindView> page_find_view_;
   FindView* find_view_ = nullptr;
   OperationContext ctx_;

@@ -13,6 +13,7 @@ const std::vector<WorkerCommandInfo>& WorkerCommandTable() {
       {w::kRead, "read the chip into the image", A::kNone},
       {w::kAuto, "auto sequence (erase, write, verify)", A::kNone},
       {w::kBlankCheck, "blank check", A::kNone},
+      {w::kViewData, "read the data at an address of the chip", A::kNone},
       {w::kFirmwareVersion, "read the programmer's firmware version", A::kNone},
       {w::kChipFill, "fill a chip range", A::kNone},
       {w::kFirmwareUpgrade, "upgrade the programmer's firmware", A::kNone},

@@ -31,6 +31,7 @@ inline constexpr WorkerCommand kRead = 13;
 inline constexpr WorkerCommand kAuto = 14;
 inline constexpr WorkerCommand kBlankCheck = 15;
 inline constexpr WorkerCommand kFirmwareVersion = 18;
+inline constexpr WorkerCommand kViewData = 17;
 inline constexpr WorkerCommand kChipFill = 19;
 inline constexpr WorkerCommand kFirmwareUpgrade = 21;
 inline constexpr WorkerCommand kChipTest = 23;

@@ -228,25 +228,6 @@ TEST(MainMenu, InitialStatesMatchTheCommandModelAndTheSettings) {
   }
 }
 
-TEST(HelpContents, MissingHelpFileShowsNotFindFile) {
-  RecordingHost host;
-  std::filesystem::path asked;
-  ShowHelpContents(host, "/base", [&](const std::filesystem::path& p) {
-    asked = p;
-    return false;
-  });
-  EXPECT_EQ(asked, std::filesystem::path("/base/VRNT_Tarvix.CHM"));
-  const auto boxes = host.RecordsOf(HostRecord::Kind::kMessageBox);
-  ASSERT_EQ(boxes.size(), 1u);
-  EXPECT_EQ(boxes[0].text, "not find file");
-  EXPECT_EQ(boxes[0].title, "info");
-  EXPECT_EQ(boxes[0].icon, BoxIcon::kWarning);
-
-  RecordingHost found;
-  ShowHelpContents(found, "/base", [](const std::filesystem::path&) { return true; });
-  EXPECT_EQ(found.Count(HostRecord::Kind::kMessageBox), 0u);
-}
-
 }  // namespace
 }  // namespace tarvix
 

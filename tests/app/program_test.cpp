@@ -197,6 +197,40 @@ TEST_F(ProgramFixture, VersionAndChipFillCommandsReachTheirRoutines) {
   EXPECT_EQ(programmer_.chip()->ReadByte(0x20), 0xFF);
 }
 
+TEST_F(ProgramFixture, ViewDataReadsTheChipOnTheWorker) {
+  Make();
+  StartUp();
+  const std::uint8_t bytes[] = {0xC3, 0x3C};
+  programmer_.chip()->Load(0x1000, bytes, 2);
+  const std::uint64_t runs = program_->TheWorker().Runs();
+  traffic_.Clear();
+  ViewDataDialog& view = program_->ViewData();
+  view.SetAddressText("1000");
+  program_->ViewDataOk();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  EXPECT_EQ(program_->TheWorker().Runs(), runs + 1);
+  EXPECT_EQ(view.Texts().chip_data, "C3");
+  EXPECT_EQ(view.Texts().state, "file unopened,chip read succeed...");
+  EXPECT_FALSE(view.ChipReadPending());
+  EXPECT_EQ(host_.LastStatus().text, "finished...");
+  EXPECT_EQ(CommandsWith(17).size(), 1u);
+  // The worker's end-of-run command follows, as after every command.
+  EXPECT_EQ(traffic_.Commands().back().code, 9);
+  EXPECT_EQ(State().command_code.load(), w::kIdle);
+}
+
+TEST_F(ProgramFixture, ViewDataWithoutAWorkerThreadRunsOnTheCaller) {
+  Make(true, false);
+  program_->StartUp();
+  program_->TheWorker().RunUntilIdle();
+  const std::uint8_t byte = 0x6D;
+  programmer_.chip()->Load(0x20, &byte, 1);
+  program_->ViewData().SetAddressText("20");
+  program_->ViewDataOk();
+  EXPECT_EQ(program_->ViewData().Texts().chip_data, "6D");
+  EXPECT_EQ(State().command_code.load(), w::kIdle);
+}
+
 TEST_F(ProgramFixture, EachDeviceChangeNoticeRunsOneRecognition) {
   Make();
   StartUp();
@@ -381,6 +415,24 @@ TEST_F(ProgramFixture, CloseDuringAVerifyStopsItBeforeTheLinkCloses) {
   program_->FinishClose();
   EXPECT_FALSE(program_->Link().IsOpen());
   EXPECT_FALSE(program_->Image().Loaded());
+}
+
+TEST_F(ProgramReadClose, ViewDataWhileAReadRunsLeavesTheProgrammerToTheRead) {
+  StartHeldRead();
+  ViewDataDialog& view = program_->ViewData();
+  view.SetAddressText("10");
+  program_->ViewDataOk();
+  EXPECT_EQ(view.Texts().chip_data, "null");
+  EXPECT_EQ(view.Texts().state, "file unopened,device is busy...");
+  EXPECT_FALSE(view.ChipReadPending());
+  EXPECT_EQ(State().command_code.load(), w::kRead);
+  host_.Release();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  EXPECT_TRUE(CommandsWith(17).empty());
+  // The read ran to its end undisturbed.
+  EXPECT_TRUE(program_->Image().Loaded());
+  EXPECT_EQ(program_->Image().Size(), programmer_.chip()->capacity());
+  EXPECT_EQ(view.Texts().state, "file unopened,device is busy...");
 }
 
 TEST_F(ProgramFixture, ExistEndsWithoutQuestionsOrCleanUp) {

@@ -1,0 +1,127 @@
+// Help > "&Contents": where the manual is found, what the viewer is handed, and the
+// "not find file" box when there is nothing to show.
+#include "app/help_contents.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+
+#include "app/program.h"
+#include "device/recording_host.h"
+#include "operations/operation_fixture.h"
+
+namespace tarvix::testing {
+namespace {
+
+namespace fs = std::filesystem;
+using Kind = HostRecord::Kind;
+
+void Touch(const fs::path& p) {
+  fs::create_directories(p.parent_path());
+  std::ofstream(p) << "<html></html>\n";
+}
+
+std::string ReadText(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+struct Opened {
+  std::vector<fs::path> paths;
+  bool answer = true;
+  std::function<bool(const fs::path&)> Opener() {
+    return [this](const fs::path& p) {
+      paths.push_back(p);
+      return answer;
+    };
+  }
+};
+
+void ExpectNotFindFileBox(const RecordingHost& host) {
+  const auto boxes = host.RecordsOf(Kind::kMessageBox);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "not find file");
+  EXPECT_EQ(boxes[0].title, "info");
+  EXPECT_EQ(boxes[0].icon, BoxIcon::kWarning);
+}
+
+TEST(HelpContents, TheStartUpDirectoryComesFirstThenTheInstalledCopies) {
+  ScratchFolder scratch;
+  const fs::path base = scratch.path / "work";
+  const fs::path bin = scratch.path / "usr" / "bin";
+  const fs::path shared = scratch.path / "usr" / "share" / "tarvix" / "VRNT_Tarvix.html";
+  fs::create_directories(base);
+  fs::create_directories(bin);
+
+  // Nothing anywhere: the box, and the viewer is never asked.
+  RecordingHost none;
+  Opened nothing;
+  ShowHelpContents(none, base, bin, nothing.Opener());
+  EXPECT_TRUE(nothing.paths.empty());
+  ExpectNotFindFileBox(none);
+
+  // Each place is taken only while no earlier one holds a manual.
+  Touch(shared);
+  EXPECT_EQ(FindManual(base, bin), shared);
+  Touch(bin / "VRNT_Tarvix.html");
+  EXPECT_EQ(FindManual(base, bin), bin / "VRNT_Tarvix.html");
+  Touch(base / "VRNT_Tarvix.CHM");
+  EXPECT_EQ(FindManual(base, bin), base / "VRNT_Tarvix.CHM");
+  Touch(base / "VRNT_Tarvix.html");
+  EXPECT_EQ(FindManual(base, bin), base / "VRNT_Tarvix.html");
+  // Without a known program folder only the start-up directory counts.
+  fs::remove(base / "VRNT_Tarvix.html");
+  fs::remove(base / "VRNT_Tarvix.CHM");
+  EXPECT_FALSE(FindManual(base, {}));
+  // A folder of that name is no manual.
+  fs::create_directories(base / "VRNT_Tarvix.html");
+  EXPECT_EQ(FindManual(base, bin), bin / "VRNT_Tarvix.html");
+
+  RecordingHost found;
+  Opened viewer;
+  ShowHelpContents(found, base, bin, viewer.Opener());
+  EXPECT_EQ(viewer.paths, std::vector<fs::path>{bin / "VRNT_Tarvix.html"});
+  EXPECT_EQ(found.Count(Kind::kMessageBox), 0u);
+
+  // A viewer that cannot open it is reported like a missing file.
+  RecordingHost failing;
+  Opened refused;
+  refused.answer = false;
+  ShowHelpContents(failing, base, bin, refused.Opener());
+  EXPECT_EQ(refused.paths.size(), 1u);
+  ExpectNotFindFileBox(failing);
+
+  // No viewer at all.
+  RecordingHost no_viewer;
+  ShowHelpContents(no_viewer, base, bin, {});
+  ExpectNotFindFileBox(no_viewer);
+}
+
+TEST(HelpContents, TheProgramOpensTheManualOfItsStartUpDirectory) {
+  ScratchFolder scratch;
+  VirtualClock clock;
+  sim::SimBus bus(clock);
+  sim::SimBackend backend(bus);
+  RecordingHost host;
+  ProgramOptions options;
+  options.base = scratch.path;
+  options.worker_thread = false;
+  Program program(options, backend, clock, host);
+
+  Opened viewer;
+  Touch(scratch.path / "VRNT_Tarvix.html");
+  program.ShowHelpContents(viewer.Opener());
+  EXPECT_EQ(viewer.paths, std::vector<fs::path>{scratch.path / "VRNT_Tarvix.html"});
+  EXPECT_EQ(host.Count(Kind::kMessageBox), 0u);
+}
+
+TEST(HelpContents, TheBuildPutsTheManualBesideTheDatabase) {
+  const fs::path built = fs::path(TARVIX_DATABASE_DAT).parent_path() / "VRNT_Tarvix.html";
+  const std::string source = ReadText(fs::path(TARVIX_SOURCE_DIR) / "docs" / "manual.html");
+  ASSERT_FALSE(source.empty());
+  EXPECT_EQ(ReadText(built), source);
+}
+
+}  // namespace
+}  // namespace tarvix::testing
