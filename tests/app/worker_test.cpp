@@ -80,9 +80,11 @@ TEST(WorkerCommandTable, ArgumentsFollowTheOperations) {
   EXPECT_EQ(FindWorkerCommand(w::kRecognition)->argument, WorkerArgument::kFlag);
   EXPECT_EQ(FindWorkerCommand(w::kChipTest)->argument, WorkerArgument::kFlag);
   EXPECT_EQ(FindWorkerCommand(w::kRead)->argument, WorkerArgument::kNone);
+  EXPECT_EQ(FindWorkerCommand(w::kViewData)->argument, WorkerArgument::kNone);
   EXPECT_EQ(FindWorkerCommand(w::kIdle), nullptr);
   EXPECT_EQ(FindWorkerCommand(0), nullptr);
-  EXPECT_EQ(WorkerCommandTable().size(), 12u);
+  // The twelve commands of the window and View Data's chip side.
+  EXPECT_EQ(WorkerCommandTable().size(), 13u);
 }
 
 TEST_F(WorkerFixture, StartUpRecognisesThenEndsTheRunAndGoesIdle) {
