@@ -116,6 +116,56 @@ TEST(HelpContents, TheProgramOpensTheManualOfItsStartUpDirectory) {
   EXPECT_EQ(host.Count(Kind::kMessageBox), 0u);
 }
 
+// Every program text the manual quotes (its <samp> elements; <em> marks a number or
+// name filled in) must be one the program really shows, so the manual cannot drift
+// from the messages a technician sees.
+TEST(HelpContents, EveryMessageTheManualQuotesIsTheProgramsOwn) {
+  std::string sources = ReadText(fs::path(TARVIX_DATABASE_TXT));
+  for (const auto& entry : fs::recursive_directory_iterator(fs::path(TARVIX_SOURCE_DIR) / "src")) {
+    const fs::path& p = entry.path();
+    if (p.extension() == ".h" || p.extension() == ".cpp") sources += ReadText(p);
+  }
+  const std::string manual = ReadText(fs::path(TARVIX_SOURCE_DIR) / "docs" / "manual.html");
+  auto decode = [](std::string text) {
+    for (const auto& [entity, c] : {std::pair<std::string, std::string>{"&gt;", ">"},
+                                    {"&lt;", "<"},
+                                    {"&quot;", "\""},
+                                    {"&amp;", "&"}}) {
+      for (std::size_t at; (at = text.find(entity)) != std::string::npos;)
+        text.replace(at, entity.size(), c);
+    }
+    return text;
+  };
+  auto in_sources = [&](const std::string& fragment) {
+    if (sources.find(fragment) != std::string::npos) return true;
+    std::string escaped;  // as a C++ string literal writes it
+    for (const char c : fragment) escaped += c == '"' ? std::string("\\\"") : std::string(1, c);
+    return sources.find(escaped) != std::string::npos;
+  };
+
+  int quoted = 0;
+  for (std::size_t at = 0; (at = manual.find("<samp>", at)) != std::string::npos;) {
+    const std::size_t end = manual.find("</samp>", at);
+    ASSERT_NE(end, std::string::npos);
+    std::string text = manual.substr(at + 6, end - at - 6);
+    at = end;
+    ++quoted;
+    // The filled-in parts split the text into pieces the program holds literally.
+    for (std::size_t em; (em = text.find("<em>")) != std::string::npos;) {
+      const std::size_t em_end = text.find("</em>", em);
+      ASSERT_NE(em_end, std::string::npos) << text;
+      text.replace(em, em_end + 5 - em, "\n");
+    }
+    std::size_t from = 0;
+    for (std::size_t cut = 0; cut != std::string::npos; from = cut + 1) {
+      cut = text.find('\n', from);
+      const std::string piece = decode(text.substr(from, cut == std::string::npos ? cut : cut - from));
+      if (!piece.empty()) EXPECT_TRUE(in_sources(piece)) << "the manual quotes \"" << piece << "\"";
+    }
+  }
+  EXPECT_GT(quoted, 40);
+}
+
 TEST(HelpContents, TheBuildPutsTheManualBesideTheDatabase) {
   const fs::path built = fs::path(TARVIX_DATABASE_DAT).parent_path() / "VRNT_Tarvix.html";
   const std::string source = ReadText(fs::path(TARVIX_SOURCE_DIR) / "docs" / "manual.html");
