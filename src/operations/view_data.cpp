@@ -38,8 +38,8 @@ ViewDataChip ReadViewDataChip(OperationContext& ctx, int recognition, std::uint6
   if (address >= capacity) return {kOverflow, kChipOverflow};
 
   const auto payload = BigEndian32(static_cast<std::uint32_t>(address));
-  const bool sent = SendCommand(ctx.link, ctx.packet, command_code::kReadAtAddress,
-                                kReadAtTimeoutMs, payload);
+  const bool sent =
+      SendCommand(ctx.link, ctx.packet, command_code::kReadAtAddress, kReadAtTimeoutMs, payload);
   if (recognition < 0) return Unconnected();
   // Nothing to read when the command never left: a stale reply would be taken instead.
   if (!sent) return Unconnected();
@@ -88,8 +88,7 @@ bool ViewDataDialog::ChipReadPending() const {
 std::optional<ViewDataRequest> ViewDataDialog::Ok(ImageBuffer& buffer, HexPage& page, Host& host,
                                                   const CommandPacket& packet) {
   const bool word_organised = (packet.Byte(1) & kWordOrganisationBit) != 0;
-  const std::optional<std::uint64_t> address =
-      ViewDataAddress(AddressText(), word_organised, host);
+  const std::optional<std::uint64_t> address = ViewDataAddress(AddressText(), word_organised, host);
   if (!address) return std::nullopt;
   const ViewDataFile file = ReadViewDataFile(buffer, page, host, *address, word_organised);
   ViewDataRequest request{*address, word_organised, 0};

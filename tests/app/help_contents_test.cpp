@@ -159,7 +159,8 @@ TEST(HelpContents, EveryMessageTheManualQuotesIsTheProgramsOwn) {
     std::size_t from = 0;
     for (std::size_t cut = 0; cut != std::string::npos; from = cut + 1) {
       cut = text.find('\n', from);
-      const std::string piece = decode(text.substr(from, cut == std::string::npos ? cut : cut - from));
+      const std::string piece =
+          decode(text.substr(from, cut == std::string::npos ? cut : cut - from));
       if (!piece.empty()) EXPECT_TRUE(in_sources(piece)) << "the manual quotes \"" << piece << "\"";
     }
   }
