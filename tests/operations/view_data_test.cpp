@@ -87,6 +87,10 @@ TEST_F(ViewDataTest, ShowsTheByteTheChipHoldsAfterARecognition) {
   // The last byte of the chip is still on it.
   f.FillChip(0x3FFFFF, {0x5C});
   EXPECT_EQ(View("3FFFFF").chip_data, "5C");
+
+  // At a real programmer's pace the reply still comes within the 100 ms.
+  f.bus.SetTiming(sim::Timing::kRealistic);
+  EXPECT_EQ(View("12346").chip_data, "CD");
 }
 
 TEST_F(ViewDataTest, AddressPastTheChipIsAnOverflowAndSendsNothing) {
