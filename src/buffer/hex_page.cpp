@@ -153,8 +153,27 @@ const std::vector<CellStateChange>& HexPage::Refresh() {
   if (entered_changed) host_.EnableMenuItem(kCommandSave);
   Notify(Change::kPage);
   if (follow_focus_) FollowFocusAfterRefresh(focus_text);
+  SyncEditBoxWithItsByte();
   previous_top_row_ = top;
   return applied_;
+}
+
+void HexPage::SyncEditBoxWithItsByte() {
+  if (!edit_box_open_ || !box_.visible || !box_byte_) return;
+  const std::uint64_t top = buffer_.TopRow();
+  const std::uint64_t row = *box_byte_ / 16;
+  if (row < top || row >= top + static_cast<std::uint64_t>(kHexRows)) return;
+  const std::string& text =
+      texts_[static_cast<int>(row - top) + 1][static_cast<int>(*box_byte_ % 16) + 1];
+  // The box's own keystrokes reopen it with the byte's new text; any other change (a
+  // file fill) would leave it showing, and Enter writing back, the old value.
+  if (text == opened_text_) return;
+  box_.text = text;
+  opened_text_ = text;
+  reset_text_ = text;
+  last_valid_text_.clear();
+  remembered_.text = text;
+  Notify(Change::kEditBox);
 }
 
 void HexPage::FollowFocusAfterRefresh(const std::string& focus_text_before) {

@@ -195,6 +195,8 @@ class HexPage {
   void SwitchToScan();
   void SwitchToEdit();
   void FollowFocusAfterRefresh(const std::string& focus_text_before);
+  // The open edit box shows its byte's value as the page now holds it.
+  void SyncEditBoxWithItsByte();
 
   ImageBuffer& buffer_;
   MainState& state_;

@@ -433,6 +433,44 @@ TEST_F(HexPageTest, TheEditBoxOnANewByteFallsBackOnlyToThatBytesText) {
   EXPECT_EQ(WorkingByte(0x47), 0x47);
 }
 
+// A fill that changes the byte under an open edit box: the box takes the new value, so
+// Enter or an emptied box does not put the old one back.
+TEST_F(HexPageTest, AByteFilledUnderTheEditBoxKeepsItsNewValue) {
+  Open(MakeFile("a.bin", Counting(16 * 60)));
+  EditMode();
+  page_->Click({2, 3}, false);  // byte 0x12
+  FileFill fill(*buffer_, *page_, host_, "tarvix");
+  fill.SetAddressText("10");
+  fill.SetLengthText("4");
+  fill.SetDataText("5A");
+  ASSERT_EQ(fill.Ok(), FillOutcome::kFilled);
+  ASSERT_EQ(WorkingByte(0x12), 0x5A);
+  EXPECT_EQ(page_->Box().text, "5A");
+  EXPECT_FALSE(page_->Commit());
+  EXPECT_EQ(WorkingByte(0x12), 0x5A);
+
+  page_->Click({2, 4}, false);  // byte 0x13
+  ASSERT_EQ(fill.Ok(), FillOutcome::kFilled);
+  fill.SetDataText("A5");
+  ASSERT_EQ(fill.Ok(), FillOutcome::kFilled);
+  page_->TextChanged("", 0);
+  EXPECT_EQ(page_->Box().text, "A5");
+  EXPECT_FALSE(page_->Commit());
+  EXPECT_EQ(WorkingByte(0x13), 0xA5);
+
+  // Scrolled off the page while filled, the box comes back with the new value too.
+  page_->Click({2, 5}, false);  // byte 0x14
+  for (int i = 0; i < 25; ++i) page_->Scroll(HexPage::ScrollCode::kLineDown);
+  fill.SetAddressText("14");
+  fill.SetDataText("77");
+  ASSERT_EQ(fill.Ok(), FillOutcome::kFilled);
+  for (int i = 0; i < 25; ++i) page_->Scroll(HexPage::ScrollCode::kLineUp);
+  ASSERT_TRUE(page_->Box().visible);
+  EXPECT_EQ(page_->Box().text, "77");
+  EXPECT_FALSE(page_->Commit());
+  EXPECT_EQ(WorkingByte(0x14), 0x77);
+}
+
 TEST_F(HexPageTest, ChipSelectionChangeRecomputesRowsAndRedraws) {
   Open(MakeFile("a.bin", Counting(512)));
   EXPECT_EQ(StateAt(300), kCellPastChip);
