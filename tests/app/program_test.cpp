@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <thread>
 
@@ -138,10 +139,20 @@ TEST_F(ProgramFixture, WithoutTheDatabaseTheListsStayEmptyAndRecognitionStillRun
 }
 
 TEST_F(ProgramFixture, ADatabaseThatCannotBeOpenedForWritingCountsAsMissing) {
+  // A folder of that name can be read but never opened for writing, whatever the
+  // rights of the user (root included).
+  std::filesystem::create_directory(dir_.path / "database.dat");
+  Make(false);
+  StartUp();
+  EXPECT_EQ(host_.BoxTexts(), (std::vector<std::string>{"cannot find database file "}));
+  EXPECT_TRUE(program_->Selection().Types().empty());
+}
+
+TEST_F(ProgramFixture, AReadOnlyDatabaseCountsAsMissing) {
   std::filesystem::copy_file(TARVIX_DATABASE_DAT, dir_.path / "database.dat");
   std::filesystem::permissions(dir_.path / "database.dat", std::filesystem::perms::owner_read);
   if (::access((dir_.path / "database.dat").c_str(), W_OK) == 0)
-    GTEST_SKIP() << "running with rights that ignore file modes";
+    GTEST_SKIP() << "running with rights that ignore file modes (the folder case covers it)";
   Make(false);
   StartUp();
   EXPECT_EQ(host_.BoxTexts(), (std::vector<std::string>{"cannot find database file "}));
@@ -338,31 +349,50 @@ TEST_F(ProgramFixture, CancelAtTheFirstQuestionChangesNothing) {
 
 class ProgramReadClose : public ProgramFixture {
  protected:
-  // Starts a read of the chip and holds the worker inside it.
-  void StartHeldRead() {
+  // Starts a read of the chip and holds the worker inside it. Callers assert on the
+  // result: a failed ASSERT inside a helper only leaves the helper, and the test would
+  // then wait for a read that never runs.
+  [[nodiscard]] ::testing::AssertionResult StartHeldRead() {
     Make();
     StartUp();
+    if (::testing::Test::HasFatalFailure())
+      return ::testing::AssertionFailure() << "start-up failed";
     program_->Selection().SelectRecord(static_cast<std::int32_t>(chip_record_));
     traffic_.Clear();
     host_.HoldNextProgress();
-    EXPECT_TRUE(program_->Buttons().Press(c::kRead));
-    ASSERT_TRUE(host_.WaitHeld());
-    ASSERT_EQ(State().busy_reading.load(), 1);
+    if (!program_->Buttons().Press(c::kRead))
+      return ::testing::AssertionFailure() << "the Read button did not start a read";
+    if (!host_.WaitHeld()) return ::testing::AssertionFailure() << "the read never showed progress";
+    if (State().busy_reading.load() != 1)
+      return ::testing::AssertionFailure() << "the held read does not say it is reading";
+    return ::testing::AssertionSuccess();
+  }
+  // Waits, with a bound, for `done`; false when it never came.
+  static bool WaitFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(1ms);
+    }
+    return true;
   }
 };
 
 TEST_F(ProgramReadClose, OkAbandonsTheReadAndEndsTheProgram) {
-  StartHeldRead();
+  ASSERT_TRUE(StartHeldRead());
   std::filesystem::create_directory(dir_.path / "temp");
   std::ofstream(dir_.path / "temp" / "tempFile.bin") << "scratch";
   host_.QueueAnswer(BoxAnswer::kOk);
-  // The read goes on once the close has asked it to stop.
-  std::thread release([this] {
-    while (State().read_abandoned.load() == 0) std::this_thread::sleep_for(1ms);
+  // The read goes on once the close has asked it to stop (or, should the close never
+  // ask, after the bound, so the test fails instead of hanging).
+  std::atomic<bool> asked{false};
+  std::thread release([this, &asked] {
+    asked = WaitFor([this] { return State().read_abandoned.load() != 0; });
     host_.Release();
   });
   EXPECT_TRUE(program_->CloseWindow());
   release.join();
+  EXPECT_TRUE(asked.load());
   EXPECT_EQ(host_.BoxTexts(), (std::vector<std::string>{"chip is reading,still exist?      "}));
   EXPECT_EQ(State().read_abandoned.load(), 1);
   bool sent_100 = false;
@@ -374,7 +404,7 @@ TEST_F(ProgramReadClose, OkAbandonsTheReadAndEndsTheProgram) {
 }
 
 TEST_F(ProgramReadClose, CancelLeavesTheReadRunning) {
-  StartHeldRead();
+  ASSERT_TRUE(StartHeldRead());
   host_.QueueAnswer(BoxAnswer::kCancel);
   EXPECT_FALSE(program_->CloseWindow());
   EXPECT_EQ(State().read_abandoned.load(), 0);
