@@ -2,7 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
+
+#include "catalogue/chip_catalogue.h"
 
 namespace tarvix {
 namespace {
@@ -55,6 +60,50 @@ TEST(DatabaseCodec, PackRefusesCharactersTheFormatCannotCarryNamingTheLine) {
   EXPECT_NE(bad.error.find("line 2"), std::string::npos) << bad.error;
   const ScrambleResult high = Scramble(Bytes("ok\r\n\xE4\xB8\xAD\r\n"));
   EXPECT_NE(high.error.find("line 2"), std::string::npos) << high.error;
+}
+
+// The stored form is a file format: databases written by earlier versions must keep
+// reading. Any change to the substitution table, even one that still round-trips,
+// changes these bytes.
+TEST(DatabaseCodec, StoredBytesArePinned) {
+  const ScrambleResult packed = Scramble(Bytes("@W25Q:abKm7j\r\n"));
+  ASSERT_TRUE(packed.error.empty()) << packed.error;
+  EXPECT_EQ(packed.bytes, (std::vector<std::uint8_t>{0x0C, 0x7D, 0x43, 0x45, 0x1D, 0x23, 0x1A,
+                                                     0x2A, 0x42, 0x53, 0x37, 0x4F, 0x50, 0x20}));
+}
+
+// A database.dat kept as bytes in the tree. Its text holds every partner character
+// of the substitution, so a changed partner shows up in the unpacked text.
+const char kFixtureText[] =
+    "; every partner character of the substitution appears below\r\n"
+    "$25 SPI FLASH\r\n"
+    "#Winbond:\r\n"
+    "@W25X05:256:4KB:64KB:N:000:EF3010:00EF05:3.3:060\r\n"
+    "@Gqmbopt7J:256:4KB:128KB:N:000:EF3011:00EF10:3.3:060\r\n"
+    "$24 EEPROM\r\n"
+    "#Atmel:\r\n"
+    "@AT24C02:8:N:256B:A0:100:000000:000000:5:100\r\n"
+    "#abcdefghijklmnopqrstUZ:\r\n"
+    "@SCsklTdFRiEIrh3j46259:16:N:512B:A0:102:000000:000000:5:100\r\n";
+
+TEST(DatabaseCodec, ADatabaseWrittenByAnEarlierVersionStillReads) {
+  const std::filesystem::path fixture =
+      std::filesystem::path(TARVIX_SOURCE_DIR) / "tests/catalogue/fixtures/database.dat";
+  std::ifstream in(fixture, std::ios::binary);
+  ASSERT_TRUE(in) << fixture;
+  const std::vector<std::uint8_t> stored{std::istreambuf_iterator<char>(in), {}};
+  const std::vector<std::uint8_t> text = Unscramble(stored);
+  EXPECT_EQ(std::string(text.begin(), text.end()), kFixtureText);
+  // And the writer still produces the same bytes.
+  EXPECT_EQ(Scramble(Bytes(kFixtureText)).bytes, stored);
+
+  ChipCatalogue catalogue;
+  ASSERT_EQ(catalogue.Load(fixture, [](std::string_view m, std::string_view) { ADD_FAILURE() << m; }),
+            4u);
+  EXPECT_EQ(catalogue.Record(1).model, "Gqmbopt7J");
+  EXPECT_EQ(catalogue.Record(3).manufacturer, "abcdefghijklmnopqrstUZ");
+  EXPECT_EQ(catalogue.Record(3).model, "SCsklTdFRiEIrh3j46259");
+  EXPECT_EQ(catalogue.Record(3).capacity, "512B");
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstring>
+
 #include "state/command_state.h"
 #include "controls_check.h"
 #include "operation_fixture.h"
@@ -231,6 +234,19 @@ TEST_F(SmallVerifyTest, CancelInTheFinalPartLeavesCodeNineToTheEnd) {
   EXPECT_FALSE(VerifyChip(f.ctx, true));
   EXPECT_EQ(CommandsFromVerify(), (std::vector<std::pair<int, int>>{{8, 5000}, {9, 2000}}));
   ExpectStatus("verify finished.1 error(s)! 0:0", true, true);
+}
+
+TEST_F(SmallVerifyTest, FinalPartBoxShowsTheFileByteThenTheChipByte) {
+  LoadMatching(capacity_);
+  const std::uint8_t file_byte = ImageByte(0x42);
+  f.FillChip(0x42, {static_cast<std::uint8_t>(file_byte ^ 0x5A)});
+  EXPECT_FALSE(VerifyChip(f.ctx, true));
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "42H error! \r\nfile data:%02XH chip data:%02XH",
+                file_byte, file_byte ^ 0x5A);
+  const auto boxes = f.host.BoxTexts();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].substr(0, std::strlen(expected)), expected);
 }
 
 TEST_F(VerifyTest, BlocksThenTheRest) {

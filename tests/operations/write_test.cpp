@@ -86,6 +86,11 @@ class SmallChipWriteTest : public WriteTest {
   SmallChipWriteTest() : WriteTest("AT24C04") {}
 };
 
+class SmallSpiWriteTest : public WriteTest {
+ protected:
+  SmallSpiWriteTest() : WriteTest("W25X05") {}
+};
+
 TEST_F(WriteTest, EepromGetsImageThenBlankBytesUpToItsCapacity) {
   LoadPattern(100);
   ASSERT_TRUE(WriteChip(f.ctx, true));
@@ -418,6 +423,41 @@ TEST_F(WriteTest, DroppedEndMarkIsNotASuccess) {
   EXPECT_EQ(last.text, kWriteNotConfirmed);
   EXPECT_TRUE(last.red);
   ExpectControlsRestored();
+}
+
+TEST_F(WriteTest, AWrongEndMarkIsNotASuccessButTheRightOneLateIs) {
+  LoadPattern(100);
+  // Replies that are not the end mark, as many as the host reads.
+  f.programmer.ReplaceReply(sim::ReplyKind::kWriteEnd, std::vector<std::uint8_t>(10, 0x03));
+  EXPECT_FALSE(WriteChip(f.ctx, true));
+  EXPECT_EQ(f.host.LastStatus().text, kWriteNotConfirmed);
+
+  // Two stray bytes, then the end mark: the wait reads on and the write stands.
+  f.programmer.ClearFaults();
+  f.host.ClearRecords();
+  f.programmer.ReplaceReply(sim::ReplyKind::kWriteEnd, {0x06, 0x00, kWriteEndMark});
+  EXPECT_TRUE(WriteChip(f.ctx, true));
+  EXPECT_EQ(f.host.LastStatus().text, "write succeed,256 bytes,0:0");
+}
+
+TEST_F(SmallSpiWriteTest, ImageLongerThanTheChipStopsAtItsEnd) {
+  const std::uint64_t capacity = f.state.chip_capacity.load();
+  LoadPattern(capacity + 5000);
+  f.host.QueueConfirm(true);
+  f.host.QueueAnswer(BoxAnswer::kYes);
+  ASSERT_TRUE(WriteChip(f.ctx, true));
+  std::uint64_t sent = 0;
+  for (const UsbTransfer& c : Chunks()) sent += static_cast<std::uint64_t>(c.result);
+  EXPECT_EQ(sent, capacity);
+  EXPECT_EQ(ReadBigEndian32(CommandsWith(2).at(0).bytes.data() + kPayloadOffset), capacity);
+  const std::string overflow =
+      "datas is overflow,overflow part is unwritten." + std::to_string(capacity) + " bytes,0:0";
+  EXPECT_TRUE(StatusShown(overflow, true));
+  for (const std::string& text : f.host.StatusTexts())
+    EXPECT_EQ(text.rfind("write succeed", 0), std::string::npos) << text;
+  EXPECT_EQ(f.ChipMemory(0, static_cast<std::size_t>(capacity)),
+            std::vector<std::uint8_t>(image_before_.begin(),
+                                      image_before_.begin() + static_cast<std::ptrdiff_t>(capacity)));
 }
 
 TEST_F(SpiWriteTest, EmptyImageOnSpiFlashSendsNoData) {
