@@ -123,6 +123,12 @@ std::string VerifySucceedText(std::int64_t elapsed_seconds) {
   return "verify succeed! " + FormatElapsed(elapsed_seconds);
 }
 
+std::string VerifyStoppedText(std::uint64_t compared, std::uint64_t errors,
+                              std::int64_t elapsed_seconds) {
+  return "verify stopped." + std::to_string(compared) + " bytes compared," +
+         std::to_string(errors) + " error(s)! " + FormatElapsed(elapsed_seconds);
+}
+
 bool VerifyChip(OperationContext& ctx, bool pre_check) {
   MainState& state = ctx.state;
   Host& host = ctx.host;
@@ -214,7 +220,12 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
   if (!link_error) {
     const std::int64_t elapsed = clock.ElapsedSeconds();
     const bool overflow = ctx.image.Size() > capacity;
-    if (run.errors > 0) {
+    // Only a chip compared to its end can be called verified.
+    const bool stopped =
+        state.stop_verify.load() != 0 && !run.cancelled && run.address < capacity;
+    if (stopped) {
+      host.ShowStatus(VerifyStoppedText(run.address, run.errors, elapsed), true, false);
+    } else if (run.errors > 0) {
       host.ShowStatus(VerifyErrorsText(run.errors, overflow, elapsed), true, true);
     } else if (overflow) {
       host.ShowStatus(kVerifyOverflowSucceed, true, false);

@@ -33,9 +33,14 @@ inline constexpr char kVerifyOverflowBox[] =
                                            std::int64_t elapsed_seconds);
 // "verify succeed! %s"
 [[nodiscard]] std::string VerifySucceedText(std::int64_t elapsed_seconds);
+// A verify the user stopped before the whole chip was compared:
+// "verify stopped.%d bytes compared,%d error(s)! %s".
+[[nodiscard]] std::string VerifyStoppedText(std::uint64_t compared, std::uint64_t errors,
+                                            std::int64_t elapsed_seconds);
 
 // The verify operation. `pre_check` as for WriteChip (no confirmation is
-// asked). True when no mismatch was found and the chip data arrived.
+// asked). True when the whole chip arrived and no mismatch was found; a verify the
+// user stopped part-way is a failure, whatever it found so far.
 [[nodiscard]] bool VerifyChip(OperationContext& ctx, bool pre_check);
 
 }  // namespace tarvix

@@ -228,5 +228,19 @@ TEST_F(AutoOnSimulator, BulkRunAsksNothingAndCountsTheChip) {
   EXPECT_EQ(f.ChipMemory(0, 8192), f.ImageBytes(0, 8192));
 }
 
+TEST_F(AutoOnSimulator, AStoppedVerifyIsNotAVerifiedChip) {
+  ASSERT_TRUE(f.LoadImageOfSize(8192));
+  f.state.bulk_mode = 1;
+  f.host.AddListener([&](HostModel::Change change) {
+    const ProgressState progress = f.host.Progress();
+    if (change == HostModel::Change::kProgress && progress.position > 0 &&
+        progress.caption.rfind("verified", 0) == 0)
+      f.state.stop_verify = 1;
+  });
+  EXPECT_FALSE(AutoSequence(f.ctx));
+  EXPECT_EQ(f.state.bulk_success_count.load(), 0);
+  EXPECT_EQ(f.LastStatusText().rfind("verify stopped.", 0), 0u) << f.LastStatusText();
+}
+
 }  // namespace
 }  // namespace tarvix::testing

@@ -294,11 +294,36 @@ TEST_F(VerifyTest, StopReportsWhatWasComparedSoFar) {
     if (change == HostModel::Change::kProgress && f.host.Progress().position >= 25)
       f.state.stop_verify = 1;
   });
-  EXPECT_TRUE(VerifyChip(f.ctx, true));
+  // Half a chip compared is not a verified chip.
+  EXPECT_FALSE(VerifyChip(f.ctx, true));
   EXPECT_EQ(DataReads().size(), 2u);
-  ExpectStatus("verify succeed! 0:0", false, false);
+  ExpectStatus("verify stopped.16384 bytes compared,0 error(s)! 0:0", true, false);
+  for (const std::string& text : f.host.StatusTexts())
+    EXPECT_EQ(text.find("succeed"), std::string::npos) << text;
   EXPECT_TRUE(f.host.BoxTexts().empty());
   ExpectControlsRestored();
+}
+
+TEST_F(VerifyTest, StopAfterAMismatchCountsIt) {
+  LoadMatching(capacity_);
+  Spoil(0x10);
+  f.host.QueueAnswer(BoxAnswer::kNo);
+  f.host.AddListener([&](HostModel::Change change) {
+    if (change == HostModel::Change::kProgress && f.host.Progress().position > 0)
+      f.state.stop_verify = 1;
+  });
+  EXPECT_FALSE(VerifyChip(f.ctx, true));
+  ExpectStatus("verify stopped.8192 bytes compared,1 error(s)! 0:0", true, false);
+}
+
+TEST_F(VerifyTest, AStopThatComesAfterTheLastBlockChangesNothing) {
+  LoadMatching(capacity_);
+  f.host.AddListener([&](HostModel::Change change) {
+    if (change == HostModel::Change::kProgress && f.host.Progress().position == 100)
+      f.state.stop_verify = 1;
+  });
+  EXPECT_TRUE(VerifyChip(f.ctx, true));
+  ExpectStatus("verify succeed! 0:0", false, false);
 }
 
 TEST_F(VerifyTest, PartialRepliesAreCompletedBeforeComparing) {
