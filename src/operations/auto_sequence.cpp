@@ -1,5 +1,7 @@
 #include "operations/auto_sequence.h"
 
+#include <optional>
+
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "operations/erase.h"
@@ -11,7 +13,9 @@ namespace tarvix {
 
 AutoSteps ChipAutoSteps(OperationContext& ctx) {
   return {[&ctx](bool pre_check) { return EraseChip(ctx, pre_check); },
-          [&ctx](bool pre_check) { return WriteChip(ctx, pre_check); },
+          [&ctx](bool pre_check, bool overflow_accepted) {
+            return WriteChip(ctx, pre_check, overflow_accepted);
+          },
           [&ctx](bool pre_check) { return VerifyChip(ctx, pre_check); }};
 }
 
@@ -52,6 +56,19 @@ bool AutoSequence(OperationContext& ctx, const AutoSteps& steps) {
   bool erased = false, wrote = false, verified = false;
   bool last = true;
 
+  // The write would ask about an image longer than the chip only after the erase, and
+  // a No there would leave a blank chip: ask before anything touches it.
+  std::optional<std::uint32_t> overflow_accepted_for;
+  const std::uint32_t capacity = ctx.state.chip_capacity.load();
+  if (chosen(SettingItem::kBulkWrite) && ctx.image.Size() > capacity) {
+    if (ctx.host.MessageBox(kWriteOverflowQuestion, "info", BoxIcon::kQuestion,
+                            BoxButtons::kYesNo) != BoxAnswer::kYes) {
+      ctx.host.ShowStatus(kAutoOverflowRefused, true, false);
+      return false;
+    }
+    overflow_accepted_for = capacity;
+  }
+
   if (chosen(SettingItem::kBulkErase)) {
     const bool ok = steps.erase(pre_check);
     erased = true;
@@ -60,7 +77,10 @@ bool AutoSequence(OperationContext& ctx, const AutoSteps& steps) {
   }
   if (chosen(SettingItem::kBulkWrite)) {
     if (erased) AutoStepPause(ctx);
-    last = steps.write(pre_check);
+    // The answer holds for the chip it was given for; should the erase's chip test
+    // have selected another chip, the write asks again.
+    last = steps.write(pre_check,
+                       overflow_accepted_for == ctx.state.chip_capacity.load());
     wrote = true;
     pre_check = false;
   }

@@ -12,15 +12,19 @@
 namespace tarvix {
 
 inline constexpr char kAutoNoImageBox[] = "file is not opened!      ";
+// The user would not write an image longer than the chip: nothing was done to it.
+inline constexpr char kAutoOverflowRefused[] =
+    "file length is out of the chip range! auto stopped,chip not touched";
 // Time-outs and waits of the pause between two steps.
 inline constexpr int kAutoPauseTimeoutMs = 1000;
 inline constexpr int kAutoPauseResetWaitMs = 20;
 inline constexpr int kAutoPauseParametersWaitMs = 50;
 
-// The three steps; each takes the pre-check flag and returns its success.
+// The three steps; each takes the pre-check flag and returns its success. The write
+// is also told whether the user has already agreed to an image longer than the chip.
 struct AutoSteps {
   std::function<bool(bool pre_check)> erase;
-  std::function<bool(bool pre_check)> write;
+  std::function<bool(bool pre_check, bool overflow_accepted)> write;
   std::function<bool(bool pre_check)> verify;
 };
 

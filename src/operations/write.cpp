@@ -54,7 +54,7 @@ std::string WriteOverflowText(std::uint64_t bytes, std::int64_t elapsed_seconds)
   return BytesAndTime("datas is overflow,overflow part is unwritten.", bytes, elapsed_seconds);
 }
 
-bool WriteChip(OperationContext& ctx, bool pre_check) {
+bool WriteChip(OperationContext& ctx, bool pre_check, bool overflow_accepted) {
   MainState& state = ctx.state;
   Host& host = ctx.host;
   state.stop_write = 0;
@@ -71,7 +71,7 @@ bool WriteChip(OperationContext& ctx, bool pre_check) {
     (void)host.MessageBox(kFileNotOpened, "info", BoxIcon::kWarning, BoxButtons::kOk);
     return false;
   }
-  if (ctx.image.Size() > state.chip_capacity.load() &&
+  if (ctx.image.Size() > state.chip_capacity.load() && !overflow_accepted &&
       host.MessageBox(kWriteOverflowQuestion, "info", BoxIcon::kQuestion, BoxButtons::kYesNo) !=
           BoxAnswer::kYes)
     return false;

@@ -38,9 +38,12 @@ inline constexpr char kWriteNotConfirmed[] =
 [[nodiscard]] std::string WriteOverflowText(std::uint64_t bytes, std::int64_t elapsed_seconds);
 
 // The write operation. `pre_check`: run the chip test or device-open check and ask
-// the user first (the worker passes true; Auto only for its first step). True when
-// the stream ran to its end, a user stop included.
-[[nodiscard]] bool WriteChip(OperationContext& ctx, bool pre_check);
+// the user first (the worker passes true; Auto only for its first step).
+// `overflow_accepted`: the user has already agreed to write an image longer than the
+// chip (Auto asks before its erase), so the length question is not asked again. True
+// when the stream ran to its end, a user stop included.
+[[nodiscard]] bool WriteChip(OperationContext& ctx, bool pre_check,
+                             bool overflow_accepted = false);
 
 // The stream itself, with the controls already set by WriteChip.
 [[nodiscard]] bool WriteStream(OperationContext& ctx);

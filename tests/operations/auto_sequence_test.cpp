@@ -28,7 +28,9 @@ class AutoStepsFixture : public ::testing::Test {
     f.host.ClearRecords();
     f.traffic.Clear();
     steps.erase = [this](bool pre) { return Step("erase", pre, erase_ok); };
-    steps.write = [this](bool pre) { return Step("write", pre, write_ok); };
+    steps.write = [this](bool pre, bool overflow_accepted) {
+      return Step(overflow_accepted ? "write(overflow accepted)" : "write", pre, write_ok);
+    };
     steps.verify = [this](bool pre) { return Step("verify", pre, verify_ok); };
   }
 
@@ -161,11 +163,39 @@ TEST_F(AutoStepsFixture, NoImageAndDfuModeRefuseBeforeTouchingTheDevice) {
   EXPECT_TRUE(f.traffic.Transfers().empty());
 }
 
+TEST_F(AutoStepsFixture, ImageLongerThanTheChipIsAskedAboutBeforeAnythingRuns) {
+  ASSERT_TRUE(f.LoadImageOfSize(f.state.chip_capacity.load() + 1));
+  f.host.ClearRecords();
+  f.host.QueueAnswer(BoxAnswer::kNo);
+  EXPECT_FALSE(AutoSequence(f.ctx, steps));
+  EXPECT_TRUE(calls.empty());
+  EXPECT_TRUE(f.traffic.Transfers().empty());
+  EXPECT_EQ(f.host.BoxTexts(), (std::vector<std::string>{kWriteOverflowQuestion}));
+  EXPECT_EQ(f.LastStatusText(), kAutoOverflowRefused);
+  EXPECT_TRUE(f.host.LastStatus().red);
+
+  // Yes: the write step is told, so it does not ask again.
+  f.host.ClearRecords();
+  f.host.QueueAnswer(BoxAnswer::kYes);
+  EXPECT_TRUE(AutoSequence(f.ctx, steps));
+  EXPECT_EQ(calls,
+            (std::vector<std::string>{"erase+check", "write(overflow accepted)", "verify"}));
+  EXPECT_EQ(f.host.BoxTexts().size(), 1u);
+
+  // Without a write step there is nothing to ask.
+  calls.clear();
+  f.host.ClearRecords();
+  Bulk(true, false, true);
+  EXPECT_TRUE(AutoSequence(f.ctx, steps));
+  EXPECT_TRUE(f.host.BoxTexts().empty());
+  EXPECT_EQ(calls, (std::vector<std::string>{"erase+check", "verify"}));
+}
+
 // The log's time of day passes midnight during the run; the elapsed time comes from
 // the monotonic clock and stays right.
 TEST_F(AutoStepsFixture, ElapsedTimeAcrossMidnight) {
   f.host.SetTime({23, 59, 30});
-  steps.write = [this](bool pre) {
+  steps.write = [this](bool pre, bool) {
     f.host.SetTime({0, 1, 35});
     return Step("write", pre, true);
   };
@@ -226,6 +256,59 @@ TEST_F(AutoOnSimulator, BulkRunAsksNothingAndCountsTheChip) {
   EXPECT_EQ(f.host.Count(Kind::kConfirm), 0u);
   EXPECT_EQ(f.state.bulk_success_count.load(), 1);
   EXPECT_EQ(f.ChipMemory(0, 8192), f.ImageBytes(0, 8192));
+}
+
+// A chip smaller than the images used on it.
+class AutoOnSmallChip : public ::testing::Test {
+ protected:
+  AutoOnSmallChip() {
+    f.Select("W25X05");
+    f.state.command_code = 14;
+    capacity_ = f.state.chip_capacity.load();
+  }
+  OperationFixture f{"W25X05"};
+  std::uint32_t capacity_ = 0;
+};
+
+// The overflow question answered No: the chip must not be left erased.
+class NoToTheOverflowQuestion : public RecordingHost {
+ public:
+  using RecordingHost::RecordingHost;
+  BoxAnswer MessageBox(std::string_view text, std::string_view title, BoxIcon icon,
+                       BoxButtons buttons) override {
+    const BoxAnswer answer = RecordingHost::MessageBox(text, title, icon, buttons);
+    return text == kWriteOverflowQuestion ? BoxAnswer::kNo : answer;
+  }
+};
+
+TEST_F(AutoOnSmallChip, NoToTheLengthQuestionLeavesTheChipAsItWas) {
+  const std::vector<std::uint8_t> old_contents(64, 0x12);
+  f.FillChip(0, old_contents);
+  ASSERT_TRUE(f.LoadImageOfSize(capacity_ + 4096));
+  NoToTheOverflowQuestion host(&f.state);
+  OperationContext ctx = f.ctx;
+  OperationContext quiet{ctx.state,     ctx.link,      ctx.packet, host,  ctx.settings, ctx.clock,
+                         ctx.catalogue, ctx.selection, ctx.image,  ctx.files, ctx.hex};
+  f.traffic.Clear();
+  EXPECT_FALSE(AutoSequence(quiet));
+  EXPECT_EQ(f.traffic.CountCommand(5), 0u);
+  EXPECT_EQ(f.traffic.CountCommand(1), 0u);
+  EXPECT_EQ(f.ChipMemory(0, 64), old_contents);
+  ASSERT_FALSE(host.StatusTexts().empty());
+  EXPECT_EQ(host.StatusTexts().back(), kAutoOverflowRefused);
+  for (const std::string& text : host.StatusTexts())
+    EXPECT_EQ(text.find("succeed"), std::string::npos) << text;
+  EXPECT_EQ(host.BoxTexts().front(), kWriteOverflowQuestion);
+}
+
+TEST_F(AutoOnSmallChip, YesIsAskedOnceAndTheChipGetsWhatFits) {
+  ASSERT_TRUE(f.LoadImageOfSize(capacity_ + 4096));
+  f.host.ClearRecords();
+  EXPECT_TRUE(AutoSequence(f.ctx));  // unscripted: OK and Yes
+  std::size_t questions = 0;
+  for (const std::string& text : f.host.BoxTexts()) questions += text == kWriteOverflowQuestion;
+  EXPECT_EQ(questions, 1u);
+  EXPECT_EQ(f.ChipMemory(0, capacity_), f.ImageBytes(0, capacity_));
 }
 
 TEST_F(AutoOnSimulator, AStoppedVerifyIsNotAVerifiedChip) {
