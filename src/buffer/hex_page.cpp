@@ -316,6 +316,7 @@ void HexPage::OpenEditBox(GridCell cell, const std::string& text, Select select)
   }
   keyboard_focus_ = Focus::kEditBox;
   edit_box_open_ = true;
+  box_typed_ = false;
   // On a new byte, an emptied box or a refused digit may only bring back this byte's
   // own text, never the one of the byte edited before.
   if (const std::uint64_t offset = ByteOffset(cell); box_byte_ != offset) {
@@ -376,6 +377,7 @@ void HexPage::TextChanged(const std::string& typed, int caret) {
   box_.text = text;
   box_.selection_start = box_.selection_end = p;
   last_valid_text_ = text;
+  box_typed_ = true;
   if (p == 1) {
     const GridCell cell = box_.cell;
     Commit();
@@ -426,7 +428,7 @@ bool HexPage::Commit() {
   const std::uint64_t offset =
       remembered_.absolute_row * 16 + static_cast<std::uint64_t>(remembered_.cell.column - 1);
   const std::uint64_t old_size = buffer_.Size();
-  if (text == remembered_.text && offset + 1 <= old_size) {
+  if (text == remembered_.text && (offset + 1 <= old_size || !box_typed_)) {
     HideEditBox();
     host_.ShowStatus("data not changed", false, false);
     return false;

@@ -215,6 +215,9 @@ class HexPage {
   Focus keyboard_focus_ = Focus::kOther;
   Remembered remembered_;
   std::string opened_text_;  // text the edit box was last opened with
+  // A digit was typed into the box since it opened. A box nobody typed into never
+  // writes: on a blank cell past the image it would grow the file by itself.
+  bool box_typed_ = false;
   Select opened_select_ = Select::kFirstDigit;
   std::uint64_t previous_top_row_ = 0;
   std::string reset_text_;

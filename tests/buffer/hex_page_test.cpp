@@ -349,6 +349,51 @@ TEST_F(HexPageTest, LeavingEditModeOnACellPastTheImageDoesNotExtendIt) {
   EXPECT_EQ(buffer_->Size(), 20u);
 }
 
+TEST_F(HexPageTest, EnterOnAnUntouchedBoxAtOrPastTheEndWritesNothing) {
+  const auto bytes = Counting(100, 0x30);
+  Open(MakeFile("a.bin", bytes));
+  EditMode();
+  for (const std::uint64_t n : {101u, 228u}) {  // the first byte past the end, and further
+    page_->Click(CellOf(n), false);
+    ASSERT_TRUE(page_->EditBoxOpen());
+    host_.ClearRecords();
+    EXPECT_FALSE(page_->Commit());
+    EXPECT_FALSE(page_->EditBoxOpen());
+    EXPECT_EQ(buffer_->Size(), 100u) << n;
+    EXPECT_EQ(host_.LastStatus().text, "data not changed");
+  }
+  EXPECT_EQ(ReadFile(state_.paths.working_copy), bytes);
+  EXPECT_EQ(buffer_->FileSum(), Sum(bytes));
+}
+
+TEST_F(HexPageTest, SaveWithAnUntouchedBoxPastTheEndLeavesTheFileAlone) {
+  const auto bytes = Counting(100, 0x30);
+  const fs::path file = MakeFile("a.bin", bytes);
+  Open(file);
+  EditMode();
+  page_->Click(CellOf(228), true);
+  ASSERT_TRUE(page_->EditBoxOpen());
+  (void)files_->Save();
+  EXPECT_EQ(ReadFile(file), bytes);
+  EXPECT_EQ(buffer_->Size(), 100u);
+}
+
+TEST_F(HexPageTest, TypingPastTheEndStillExtendsTheImage) {
+  Open(MakeFile("a.bin", Counting(100)));
+  EditMode();
+  // "FF" typed over a blank "FF" past the end is the user's own byte.
+  page_->Click(CellOf(101), false);
+  Type('F');
+  EXPECT_EQ(buffer_->Size(), 101u);
+  EXPECT_EQ(WorkingByte(100), 0xFF);
+  Type('F');
+  EXPECT_EQ(buffer_->Size(), 101u);
+  // Now within the image: an untouched box on it changes nothing either.
+  page_->Click(CellOf(101), false);
+  EXPECT_FALSE(page_->Commit());
+  EXPECT_EQ(buffer_->Size(), 101u);
+}
+
 TEST_F(HexPageTest, FocusAndEditBoxFollowTheirByteWhileScrolling) {
   Open(MakeFile("a.bin", Counting(16 * 60)));
   EditMode();
