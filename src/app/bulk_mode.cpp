@@ -3,6 +3,7 @@
 #include "app/settings.h"
 #include "device/clock.h"
 #include "device/host.h"
+#include "operations/recognition.h"
 
 namespace tarvix {
 
@@ -51,24 +52,96 @@ void BulkMode::SetTimer(bool running) {
   if (was != running && timer_listener_) timer_listener_(running);
 }
 
-BulkWaitResult WaitForNextChip(MainState& state, Clock& clock,
-                               const std::function<int()>& recognise) {
+namespace {
+
+// The Host the recognition reports to during the wait: what it does to commands,
+// menus and pictures goes through; its status and log lines are held back for the
+// wait to decide on. It shows no boxes in its silent form, but any would go through.
+class HeldStatusHost final : public Host {
+ public:
+  explicit HeldStatusHost(Host& inner) : inner_(inner) {}
+
+  void ShowStatus(std::string_view text, bool red, bool /*beep*/) override {
+    status_ = text;
+    red_ = red;
+  }
+  void AppendLogLine(std::string_view /*text*/) override {}
+  void ClearLog() override {}
+  void SetProgress(int position, std::string_view caption, CaptionAlign align) override {
+    inner_.SetProgress(position, caption, align);
+  }
+  void ShowProgress(bool visible) override { inner_.ShowProgress(visible); }
+  [[nodiscard]] bool Confirm(std::string_view question) override {
+    return inner_.Confirm(question);
+  }
+  BoxAnswer MessageBox(std::string_view text, std::string_view title, BoxIcon icon,
+                       BoxButtons buttons) override {
+    return inner_.MessageBox(text, title, icon, buttons);
+  }
+  void InformationBeep() override { inner_.InformationBeep(); }
+  void DisableCommand(int id) override { inner_.DisableCommand(id); }
+  void EnableCommand(int id) override { inner_.EnableCommand(id); }
+  void GrayMenuItem(int id) override { inner_.GrayMenuItem(id); }
+  void EnableMenuItem(int id) override { inner_.EnableMenuItem(id); }
+  void SetBusyCaption(int id, bool busy) override { inner_.SetBusyCaption(id, busy); }
+  void PlaySound(const std::filesystem::path& wave) override { inner_.PlaySound(wave); }
+  void SetPicture(int control_id, int picture) override { inner_.SetPicture(control_id, picture); }
+
+  // The last status held back since the previous call, and forgets it.
+  SocketLook Take(int result) {
+    SocketLook look{result, std::move(status_), red_};
+    status_.clear();
+    red_ = false;
+    return look;
+  }
+
+ private:
+  Host& inner_;
+  std::string status_;
+  bool red_ = false;
+};
+
+bool ChipInSocket(int result) {
+  return result == 0 || result == 1;
+}
+
+}  // namespace
+
+BulkWaitResult WaitForNextChip(MainState& state, Clock& clock, Host& host,
+                               const std::function<SocketLook()>& look) {
   const auto stopped = [&state] {
     return state.bulk_mode.load() == 0 || state.exit_request.load() == 1;
   };
+  std::string shown;
+  std::int64_t shown_at = 0;
+  // One look, and the wait's line for it: changed texts at once, a repeat only to
+  // refresh its time stamp.
+  const auto look_once = [&] {
+    const SocketLook l = look();
+    const bool lost = l.result != -1 && !ChipInSocket(l.result);
+    const std::string text = lost && !l.status.empty() ? l.status : kBulkWaitingForChip;
+    const std::int64_t now = clock.NowMs();
+    if (text != shown || now - shown_at >= kBulkWaitRefreshMs) {
+      host.ShowStatus(text, lost, lost && text != shown);
+      shown = text;
+      shown_at = now;
+    }
+    return l.result;
+  };
+
   // Removal: the chip just programmed must leave the socket first.
-  while (recognise() != -1) {
+  while (look_once() != -1) {
     if (stopped()) return BulkWaitResult::kStopped;
+    clock.SleepMs(kBulkPollMs);
   }
   clock.SleepMs(kBulkPollMs);
-  (void)recognise();
+  (void)look_once();
   if (stopped()) return BulkWaitResult::kStopped;
   clock.SleepMs(kBulkPollMs);
   // Insertion: two detections in a row, so a chip still being seated is not taken.
   int detections = 0;
   for (;;) {
-    const int result = recognise();
-    if (result == 0 || result == 1) {
+    if (ChipInSocket(look_once())) {
       if (++detections == 2) return BulkWaitResult::kNewChip;
     } else {
       detections = 0;
@@ -76,6 +149,16 @@ BulkWaitResult WaitForNextChip(MainState& state, Clock& clock,
     if (stopped()) return BulkWaitResult::kStopped;
     clock.SleepMs(kBulkPollMs);
   }
+}
+
+BulkWaitResult WaitForNextChip(OperationContext& ctx) {
+  HeldStatusHost held(ctx.host);
+  OperationContext quiet{ctx.state,     ctx.link,      ctx.packet, held,      ctx.settings, ctx.clock,
+                         ctx.catalogue, ctx.selection, ctx.image,  ctx.files, ctx.hex};
+  return WaitForNextChip(ctx.state, ctx.clock, ctx.host, [&] {
+    const int result = ChipRecognition(quiet, true);
+    return held.Take(result);
+  });
 }
 
 }  // namespace tarvix

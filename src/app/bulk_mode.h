@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/worker.h"
+#include "operations/operation_context.h"
 #include "state/command_state.h"
 #include "state/main_state.h"
 
@@ -28,6 +29,12 @@ inline constexpr int kBulkTimerPeriodMs = 20;
 inline constexpr int kBulkAnimationFrames = 4;
 // Pause between recognitions while waiting for the next chip.
 inline constexpr int kBulkPollMs = 10;
+// The one status line of the wait for the next chip. Repeated, it refreshes its line
+// in the log pane (HostModel reports it with `replaced`), so a front end shows one
+// line for the whole wait instead of one per look at the socket.
+inline constexpr char kBulkWaitingForChip[] = "waiting for a chip";
+// The refreshed line is shown again at most this often (its time stamp has seconds).
+inline constexpr int kBulkWaitRefreshMs = 1000;
 
 // "Stop bulk %d (F2)" with the chips finished in this run.
 [[nodiscard]] std::string BulkRunningCaption(std::int32_t count);
@@ -64,12 +71,27 @@ class BulkMode {
   TimerListener timer_listener_;
 };
 
-// The worker's wait for the next chip (after-run step C). `recognise` is the chip
-// recognition, read as: -1 the socket is empty, 0 or 1 a chip is in it, anything else
-// neither. Waits for one empty socket, then for two detections in a row, polling
-// every 10 ms on `clock`. Returns kStopped as soon as bulk mode is off (or the program
-// is closing).
-[[nodiscard]] BulkWaitResult WaitForNextChip(MainState& state, Clock& clock,
-                                             const std::function<int()>& recognise);
+// One look at the socket: the chip recognition's result, read as -1 the socket is
+// empty, 0 or 1 a chip is in it, anything else neither (the programmer is missing);
+// and the status line the recognition would have shown.
+struct SocketLook {
+  int result = -1;
+  std::string status;
+  bool red = false;
+};
+
+// The worker's wait for the next chip (after-run step C). Waits for one empty socket,
+// then for two detections in a row, pausing 10 ms on `clock` after every look (a
+// recognition that answers at once must not spin a core). Returns kStopped as soon as
+// bulk mode is off (or the program is closing).
+// While it waits, `host` shows kBulkWaitingForChip, or the recognition's own status
+// while the programmer is missing (with one warning beep when it goes), each again
+// only when it changes or once a second.
+[[nodiscard]] BulkWaitResult WaitForNextChip(MainState& state, Clock& clock, Host& host,
+                                             const std::function<SocketLook()>& look);
+
+// The wait as the program runs it: chip recognition on `ctx`, its status lines held
+// back so that only the wait's own line shows.
+[[nodiscard]] BulkWaitResult WaitForNextChip(OperationContext& ctx);
 
 }  // namespace tarvix

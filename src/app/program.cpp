@@ -73,9 +73,7 @@ Program::Program(ProgramOptions options, UsbBackend& backend, Clock& clock, Host
   Worker::Hooks hooks;
   hooks.link_open = [this] { return link_.IsOpen(); };
   hooks.send_end_of_run = [this](int timeout_ms) { SendEndOfRun(timeout_ms); };
-  hooks.bulk_wait = [this] {
-    return WaitForNextChip(state_, clock_, [this] { return ChipRecognition(ctx_, true); });
-  };
+  hooks.bulk_wait = [this] { return WaitForNextChip(ctx_); };
   worker_.SetHooks(std::move(hooks));
   InstallOperations();
 }

@@ -92,6 +92,11 @@ void CliHost::Beep() {
   if (options_.stderr_is_tty) Err() << '\a' << std::flush;
 }
 
+void CliHost::InformationSound() {
+  // A terminal has one bell for both sounds.
+  Beep();
+}
+
 void CliHost::LogLineAdded(const std::string& line, bool /*replaced*/) {
   // A refreshed line is printed again: a terminal cannot rewrite what scrolled away.
   std::lock_guard lock(out_mutex_);

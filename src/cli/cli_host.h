@@ -40,6 +40,7 @@ class CliHost : public HostModel {
 
  protected:
   void Beep() override;
+  void InformationSound() override;
   void LogLineAdded(const std::string& line, bool replaced) override;
   void ProgressChanged(const ProgressState& progress) override;
 

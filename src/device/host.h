@@ -46,6 +46,10 @@ class Host {
   // An operation button's busy (stop) or idle caption, image and tooltip.
   virtual void SetBusyCaption(int id, bool busy) = 0;
 
+  // The system's information sound (a finished firmware upgrade), as against the
+  // warning beep a status line may ask for.
+  virtual void InformationBeep() = 0;
+
   // Plays a wave file; callers have already checked the "Remind Sound" setting.
   virtual void PlaySound(const std::filesystem::path& wave) = 0;
   // The chip picture (control 1071) or the second picture (1073), by image number.

@@ -87,6 +87,20 @@ void HostModel::SetPicture(int control_id, int picture) {
   Notify(Change::kPicture);
 }
 
+void HostModel::InformationBeep() {
+  {
+    std::lock_guard lock(mutex_);
+    ++information_beeps_;
+  }
+  Notify(Change::kInformationBeep);
+  InformationSound();
+}
+
+int HostModel::InformationBeepRequests() const {
+  std::lock_guard lock(mutex_);
+  return information_beeps_;
+}
+
 StatusLine HostModel::Status() const {
   std::lock_guard lock(mutex_);
   return status_;

@@ -37,7 +37,7 @@ inline constexpr int kSecondPictureDefault = 208;
 
 class HostModel : public Host {
  public:
-  enum class Change { kStatus, kBeep, kLog, kProgress, kPicture };
+  enum class Change { kStatus, kBeep, kInformationBeep, kLog, kProgress, kPicture };
   using Listener = std::function<void(Change)>;
 
   // `state`, when given, receives the red flag of every status as well.
@@ -56,11 +56,15 @@ class HostModel : public Host {
   void EnableMenuItem(int id) override { commands_.EnableMenuItem(id); }
   void SetBusyCaption(int id, bool busy) override { commands_.SetBusyCaption(id, busy); }
   void SetPicture(int control_id, int picture) override;
+  // Counts the request, notifies kInformationBeep and plays it (InformationSound).
+  void InformationBeep() override;
   // MessageBox and PlaySound stay with the front end.
 
   [[nodiscard]] StatusLine Status() const;
   // Number of warning beeps asked for so far.
   [[nodiscard]] int BeepRequests() const;
+  // Number of information beeps asked for so far.
+  [[nodiscard]] int InformationBeepRequests() const;
   [[nodiscard]] std::vector<std::string> LogLines() const;
   // The pane's text, lines separated by "\r\n".
   [[nodiscard]] std::string LogText() const;
@@ -76,6 +80,8 @@ class HostModel : public Host {
  protected:
   // The warning sound itself; the model has already counted the request.
   virtual void Beep() {}
+  // The information sound itself; counted already as well.
+  virtual void InformationSound() {}
   // A line entered the log pane (`replaced`: it refreshed the last line).
   virtual void LogLineAdded(const std::string& /*line*/, bool /*replaced*/) {}
   // The progress bar changed.
@@ -90,6 +96,7 @@ class HostModel : public Host {
   MainState* state_;
   StatusLine status_;
   int beeps_ = 0;
+  int information_beeps_ = 0;
   LogPane log_;
   ProgressState progress_;
   std::map<int, int> pictures_;

@@ -138,6 +138,11 @@ void RecordingHost::SetPicture(int control_id, int picture) {
   HostModel::SetPicture(control_id, picture);
 }
 
+void RecordingHost::InformationBeep() {
+  Record(HostRecord{HostRecord::Kind::kInformationBeep});
+  HostModel::InformationBeep();
+}
+
 std::vector<HostRecord> RecordingHost::Records() const {
   std::lock_guard lock(record_mutex_);
   return records_;

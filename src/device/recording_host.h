@@ -27,6 +27,7 @@ struct HostRecord {
     kBusyCaption,     // id, flag = busy
     kSound,           // text = path
     kPicture,         // id = control, value = picture
+    kInformationBeep,
   };
   HostRecord(Kind k, std::string t = {}, std::string ti = {})
       : kind(k), text(std::move(t)), title(std::move(ti)) {}
@@ -71,6 +72,7 @@ class RecordingHost : public HostModel {
   void SetBusyCaption(int id, bool busy) override;
   void PlaySound(const std::filesystem::path& wave) override;
   void SetPicture(int control_id, int picture) override;
+  void InformationBeep() override;
 
   [[nodiscard]] std::vector<HostRecord> Records() const;
   [[nodiscard]] std::vector<HostRecord> RecordsOf(HostRecord::Kind kind) const;

@@ -227,6 +227,7 @@ class Upgrade {
     if (n >= 1 && reply == upgrade_frame::kFinish) {
       dialog_.SetBar(100, upgrade_text::kVerifiedAll);
       Frame(upgrade_frame::kAfterFinish);
+      host_.InformationBeep();
       dialog_.SetBar(100, upgrade_text::kSucceeded);
       // The restart the user is asked for raises its own device change.
       state_.link_event.store(0);

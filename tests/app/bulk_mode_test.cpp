@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "device/clock.h"
 #include "device/recording_host.h"
+#include "operations/operation_fixture.h"
 
 namespace tarvix {
 namespace {
@@ -95,18 +96,26 @@ TEST_F(BulkButtonFixture, TimerAnimatesAndStopsItselfOnceBulkModeIsOff) {
   EXPECT_EQ(timer_events_, (std::vector<bool>{true, false}));
 }
 
-// Recognition results played back one per call; past the end the last repeats.
+// Recognition results played back one per call; past the end the last repeats. A
+// missing programmer (-2) comes with the status recognition shows for it.
 struct ScriptedRecognition {
   std::vector<int> results;
   std::size_t calls = 0;
   std::function<void(std::size_t)> after_call;
-  int operator()() {
+  SocketLook operator()() {
     const int r = results[std::min(calls, results.size() - 1)];
     ++calls;
     if (after_call) after_call(calls);
-    return r;
+    if (r == -2) return {r, "device is unconnected", true};
+    return {r, r == -1 ? "device connected,not find chip!" : "find SPI FLASH", r == -1};
   }
 };
+
+BulkWaitResult Wait(MainState& state, Clock& clock, ScriptedRecognition& script,
+                    Host* host = nullptr) {
+  RecordingHost quiet;
+  return WaitForNextChip(state, clock, host != nullptr ? *host : quiet, std::ref(script));
+}
 
 TEST(BulkWait, NeedsAnEmptySocketThenTwoDetectionsInARow) {
   MainState state;
@@ -115,10 +124,11 @@ TEST(BulkWait, NeedsAnEmptySocketThenTwoDetectionsInARow) {
   // Chip still in (1, 0), programmer gone (-2), empty (-1); the unused recognition;
   // then a chip seen once, a glitch, and two detections.
   ScriptedRecognition script{{1, 0, -2, -1, 5, 1, -1, 0, 1}};
-  EXPECT_EQ(WaitForNextChip(state, clock, std::ref(script)), BulkWaitResult::kNewChip);
+  EXPECT_EQ(Wait(state, clock, script), BulkWaitResult::kNewChip);
   EXPECT_EQ(script.calls, 9u);
-  // 10 ms around the unused recognition, then after each insertion poll but the last.
-  EXPECT_EQ(clock.NowMs(), 20 + 3 * 10);
+  // 10 ms after each removal look but the last, 10 ms around the unused recognition,
+  // then after each insertion look but the last.
+  EXPECT_EQ(clock.NowMs(), 3 * 10 + 20 + 3 * 10);
 }
 
 TEST(BulkWait, AChipThatStaysInTheSocketIsNeverTakenAgain) {
@@ -129,8 +139,65 @@ TEST(BulkWait, AChipThatStaysInTheSocketIsNeverTakenAgain) {
   script.after_call = [&](std::size_t calls) {
     if (calls == 1000) state.bulk_mode = 0;
   };
-  EXPECT_EQ(WaitForNextChip(state, clock, std::ref(script)), BulkWaitResult::kStopped);
+  EXPECT_EQ(Wait(state, clock, script), BulkWaitResult::kStopped);
   EXPECT_EQ(script.calls, 1000u);
+}
+
+// Recognition that answers at once (Auto Recognize off, an empty socket) must not
+// turn the removal wait into a busy loop.
+TEST(BulkWait, TheRemovalWaitPausesBetweenLooks) {
+  MainState state;
+  state.bulk_mode = 1;
+  VirtualClock clock;
+  ScriptedRecognition script{{1}};
+  std::vector<std::int64_t> times;
+  script.after_call = [&](std::size_t calls) {
+    times.push_back(clock.NowMs());
+    if (calls == 500) state.bulk_mode = 0;
+  };
+  EXPECT_EQ(Wait(state, clock, script), BulkWaitResult::kStopped);
+  ASSERT_EQ(times.size(), 500u);
+  for (std::size_t i = 1; i < times.size(); ++i)
+    ASSERT_EQ(times[i] - times[i - 1], kBulkPollMs) << i;
+}
+
+TEST(BulkWait, OneRefreshedLineInsteadOfOnePerLook) {
+  MainState state;
+  state.bulk_mode = 1;
+  VirtualClock clock;
+  RecordingHost host;
+  // 30 s of a chip left in the socket, then an empty socket, then a new chip.
+  std::vector<int> looks(3000, 1);
+  looks.insert(looks.end(), 500, -1);
+  looks.insert(looks.end(), {1, 1});
+  ScriptedRecognition script{looks};
+  EXPECT_EQ(Wait(state, clock, script, &host), BulkWaitResult::kNewChip);
+  ASSERT_EQ(host.LogLines().size(), 1u);
+  EXPECT_NE(host.LogLines().front().find(kBulkWaitingForChip), std::string::npos);
+  // The line's time stamp is refreshed about once a second, not 3500 times.
+  const std::size_t shown = host.Count(HostRecord::Kind::kStatus);
+  EXPECT_GE(shown, 30u);
+  EXPECT_LE(shown, 40u);
+  for (const std::string& text : host.StatusTexts()) EXPECT_EQ(text, kBulkWaitingForChip);
+  EXPECT_FALSE(host.LastStatus().red);
+  EXPECT_EQ(host.BeepRequests(), 0);
+}
+
+TEST(BulkWait, AMissingProgrammerIsShownOnceWithOneBeep) {
+  MainState state;
+  state.bulk_mode = 1;
+  VirtualClock clock;
+  RecordingHost host;
+  std::vector<int> looks(5, 1);
+  looks.insert(looks.end(), 200, -2);
+  looks.insert(looks.end(), {1, -1, 1, 1});
+  ScriptedRecognition script{looks};
+  EXPECT_EQ(Wait(state, clock, script, &host), BulkWaitResult::kNewChip);
+  ASSERT_EQ(host.LogLines().size(), 3u);
+  EXPECT_NE(host.LogLines()[0].find(kBulkWaitingForChip), std::string::npos);
+  EXPECT_NE(host.LogLines()[1].find("device is unconnected"), std::string::npos);
+  EXPECT_NE(host.LogLines()[2].find(kBulkWaitingForChip), std::string::npos);
+  EXPECT_EQ(host.BeepRequests(), 1);
 }
 
 TEST(BulkWait, StopsDuringInsertionAndWhenTheProgramCloses) {
@@ -141,7 +208,7 @@ TEST(BulkWait, StopsDuringInsertionAndWhenTheProgramCloses) {
   empty.after_call = [&](std::size_t calls) {
     if (calls == 10) state.bulk_mode = 0;
   };
-  EXPECT_EQ(WaitForNextChip(state, clock, std::ref(empty)), BulkWaitResult::kStopped);
+  EXPECT_EQ(Wait(state, clock, empty), BulkWaitResult::kStopped);
   EXPECT_EQ(empty.calls, 10u);
 
   MainState closing;
@@ -150,7 +217,7 @@ TEST(BulkWait, StopsDuringInsertionAndWhenTheProgramCloses) {
   present.after_call = [&](std::size_t calls) {
     if (calls == 5) closing.exit_request = 1;
   };
-  EXPECT_EQ(WaitForNextChip(closing, clock, std::ref(present)), BulkWaitResult::kStopped);
+  EXPECT_EQ(Wait(closing, clock, present), BulkWaitResult::kStopped);
   EXPECT_EQ(present.calls, 5u);
 }
 
@@ -159,8 +226,28 @@ TEST(BulkWait, UnpluggedProgrammerRestartsTheInsertionCount) {
   state.bulk_mode = 1;
   VirtualClock clock;
   ScriptedRecognition script{{-1, -1, 1, -2, 1, -2, 0, 1}};
-  EXPECT_EQ(WaitForNextChip(state, clock, std::ref(script)), BulkWaitResult::kNewChip);
+  EXPECT_EQ(Wait(state, clock, script), BulkWaitResult::kNewChip);
   EXPECT_EQ(script.calls, 8u);
+}
+
+// The program's own wait, with real recognitions of the simulated socket: the
+// operator takes the chip out after a second and puts the next in a second later.
+TEST(BulkWait, RecognitionsDuringTheWaitStayOffTheLog) {
+  testing::OperationFixture f("W25Q32BV");
+  f.Select("W25Q32BV");
+  f.state.bulk_mode = 1;
+  f.bus.At(1000, [](sim::SimBus& bus) { bus.Programmer().RemoveChip(); });
+  f.bus.At(2000, [&f](sim::SimBus& bus) {
+    bus.Programmer().InsertChip(sim::VirtualChip::FromRecord(f.Record("W25Q32BV")));
+  });
+  f.host.ClearRecords();
+  EXPECT_EQ(WaitForNextChip(f.ctx), BulkWaitResult::kNewChip);
+  EXPECT_GE(f.clock.NowMs(), 2000);
+  ASSERT_EQ(f.host.LogLines().size(), 1u);
+  EXPECT_NE(f.host.LogLines().front().find(kBulkWaitingForChip), std::string::npos);
+  EXPECT_EQ(f.host.BeepRequests(), 0);
+  // What recognition does besides talking still happens: the chip is selected.
+  EXPECT_EQ(f.SelectedModel(), "W25Q32BV");
 }
 
 }  // namespace

@@ -101,6 +101,7 @@ class BoxHost : public Host {
   void SetBusyCaption(int, bool) override {}
   void PlaySound(const std::filesystem::path&) override {}
   void SetPicture(int, int) override {}
+  void InformationBeep() override {}
 
   std::vector<ShownBox> Boxes() const {
     std::lock_guard lock(mutex_);

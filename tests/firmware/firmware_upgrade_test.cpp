@@ -94,7 +94,15 @@ TEST_F(UpgradeTest, SwitchesToDfuSendsReadsBackAndFinishes) {
   const Bytes image = Image(5000);
   UseFile(image);
   f.state.link_event = 1;
+  std::vector<std::string> bar_at_beep;
+  f.host.AddListener([&](HostModel::Change change) {
+    if (change == HostModel::Change::kInformationBeep) bar_at_beep.push_back(dialog.CurrentBar().text);
+  });
   EXPECT_EQ(Run(), kUpgradeSucceeded);
+  // One information beep, between the last "verified" and the success text.
+  EXPECT_EQ(bar_at_beep, (std::vector<std::string>{"verified100%"}));
+  EXPECT_EQ(f.host.InformationBeepRequests(), 1);
+  EXPECT_EQ(f.host.BeepRequests(), 0);
 
   EXPECT_EQ(f.programmer.FirmwareImage(), image);
   EXPECT_TRUE(f.programmer.FirmwareValid());
@@ -266,6 +274,7 @@ TEST_P(UpgradeFailureTest, ReportsItsNumberAndExactTexts) {
   dialog.ChooseFile(path);
   c.knob(f.programmer);
   EXPECT_EQ(UpgradeFirmware(f.ctx, dialog), c.number);
+  EXPECT_EQ(f.host.InformationBeepRequests(), 0);
   EXPECT_FALSE(dialog.Running());
   EXPECT_EQ(f.state.dfu_mode.load(), 1);
 
