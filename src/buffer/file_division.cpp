@@ -1,8 +1,8 @@
 #include "buffer/file_division.h"
 
 #include <limits>
-#include <system_error>
 
+#include "buffer/replacement_file.h"
 #include "buffer/stream_copy.h"
 #include "device/host.h"
 
@@ -107,20 +107,23 @@ DivisionResult DivideFile(const std::filesystem::path& source, std::string_view 
   for (const DivisionSpan& span :
        PlanDivision(result.nodes_text, static_cast<std::uint64_t>(length))) {
     const std::filesystem::path piece = DivisionPieceName(source, span);
-    // A piece name that is another name of the source (a link) must not truncate it.
-    UniqueFd out = SameFile(piece, source) ? UniqueFd() : CreateTruncated(piece);
+    // A piece name that is another name of the source (a link) must not replace it.
+    if (SameFile(piece, source)) {
+      result.outcome = DivisionOutcome::kPieceFailed;
+      Box(host, kDivisionPieceFailed, "info");
+      return result;
+    }
+    // Written beside its name and put in place only when whole: an older file of that
+    // name stays as it was if the piece fails.
+    ReplacementFile out(piece);
     if (!out.Valid()) {
       result.outcome = DivisionOutcome::kPieceFailed;
       Box(host, kDivisionPieceFailed, "info");
       return result;
     }
-    CopyResult copied = CopyRange(in.Get(), span.start, span.length, out.Get(), 0);
-    if (copied == CopyResult::kOk && !out.Close()) copied = CopyResult::kWriteFailed;
+    CopyResult copied = CopyRange(in.Get(), span.start, span.length, out.Fd(), 0);
+    if (copied == CopyResult::kOk && !out.Commit()) copied = CopyResult::kWriteFailed;
     if (copied != CopyResult::kOk) {
-      // A short piece under a name that promises the full range would mislead.
-      out.Reset();
-      std::error_code ignored;
-      std::filesystem::remove(piece, ignored);
       const bool read_failed = copied == CopyResult::kReadFailed;
       result.outcome = read_failed ? DivisionOutcome::kSourceFailed : DivisionOutcome::kPieceFailed;
       Box(host, read_failed ? kDivisionSourceFailed : kDivisionPieceFailed, "info");

@@ -1,8 +1,8 @@
 #include "buffer/files_combine.h"
 
-#include <unistd.h>
 #include <algorithm>
 
+#include "buffer/replacement_file.h"
 #include "buffer/stream_copy.h"
 #include "device/host.h"
 
@@ -36,34 +36,29 @@ CombineResult CombineFiles(std::string_view save_path, std::string_view file_nam
     if (SameFile(input, result.output))
       return box(CombineOutcome::kOutputIsInput, kCombineOutputIsInput, "failed", BoxIcon::kError);
   }
-  UniqueFd out = CreateTruncated(result.output);
+  // The new output takes the old one's place only when it is whole: a missing input
+  // or a full disk leaves an existing file of that name as it was.
+  ReplacementFile out(result.output);
   if (!out.Valid())
     return box(CombineOutcome::kOutputFailed, kCombineOutputFailed, "failed", BoxIcon::kError);
 
   for (const auto& input : inputs) {
     const UniqueFd in = OpenRegularForReading(input);
     const std::int64_t length = in.Valid() ? FileLength(in.Get()) : -1;
-    if (length < 0) {
-      (void)out.Close();
+    if (length < 0)
       return box(CombineOutcome::kInputFailed, kCombineInputFailed, "failed",
                  BoxIcon::kInformation);
-    }
     const CopyResult copied =
-        CopyRange(in.Get(), 0, static_cast<std::uint64_t>(length), out.Get(), result.bytes_written);
-    if (copied != CopyResult::kOk) {
-      // Cut back to the inputs copied whole, so the output never ends in a fragment.
-      const bool cut = ::ftruncate(out.Get(), static_cast<off_t>(result.bytes_written)) == 0;
-      (void)cut;
-      (void)out.Close();
-      if (copied == CopyResult::kReadFailed)
-        return box(CombineOutcome::kInputFailed, kCombineInputFailed, "failed",
-                   BoxIcon::kInformation);
+        CopyRange(in.Get(), 0, static_cast<std::uint64_t>(length), out.Fd(), result.bytes_written);
+    if (copied == CopyResult::kReadFailed)
+      return box(CombineOutcome::kInputFailed, kCombineInputFailed, "failed",
+                 BoxIcon::kInformation);
+    if (copied != CopyResult::kOk)
       return box(CombineOutcome::kWriteFailed, kCombineWriteFailed, "failed", BoxIcon::kError);
-    }
     result.bytes_written += static_cast<std::uint64_t>(length);
     ++result.inputs_copied;
   }
-  if (!out.Close())
+  if (!out.Commit())
     return box(CombineOutcome::kWriteFailed, kCombineWriteFailed, "failed", BoxIcon::kError);
   return box(CombineOutcome::kSucceeded, kCombineSucceeded, "succeed", BoxIcon::kInformation);
 }

@@ -41,7 +41,8 @@ enum class CombineOutcome : std::uint8_t {
 struct CombineResult {
   CombineOutcome outcome = CombineOutcome::kSucceeded;
   std::filesystem::path output;
-  // Inputs copied whole before the end; after a failure the output holds exactly them.
+  // Inputs copied whole before the end. A failed combine writes nothing: an existing
+  // file of the output's name stays as it was.
   std::size_t inputs_copied = 0;
   std::uint64_t bytes_written = 0;
 };

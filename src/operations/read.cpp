@@ -1,6 +1,5 @@
 #include "operations/read.h"
 
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -9,6 +8,7 @@
 #include <vector>
 
 #include "buffer/hex_page.h"
+#include "buffer/replacement_file.h"
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "device/version_notice.h"
@@ -62,16 +62,16 @@ bool ReadChip(OperationContext& ctx) {
     return false;
   }
 
-  // An earlier chip read may be the image shown: its source descriptor stays valid
-  // while the file is refilled, and the load below replaces it. The file is
-  // overwritten from its start and cut to what arrived at the end, which leaves the
-  // same file as emptying it first without making the file system flush it on close.
+  // The chip's bytes go to a new file beside the chip data file and take its place
+  // only once the read has ended well. An earlier chip read may be the image shown,
+  // with that file as its source: a failed read must not change it under the image.
   const std::filesystem::path& chip_data = state.paths.chip_data;
-  const int fd = ::open(chip_data.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) {
+  ReplacementFile file(chip_data, /*durable=*/false);
+  if (!file.Valid()) {
     ReportChipDataFailure(host);
     return false;
   }
+  const int fd = file.Fd();
 
   GrayOperationControls(host, RunningOperation::kRead);
   if (EditModeOn(ctx)) {
@@ -121,21 +121,24 @@ bool ReadChip(OperationContext& ctx) {
     }
     if (received >= capacity) break;
   }
-  // What arrived before a failure is kept in the file as well, and nothing else.
-  if (!flush() || ::ftruncate(fd, static_cast<off_t>(received)) != 0) file_failed = true;
+  if (success && !file_failed && !flush()) file_failed = true;
   if (!success || file_failed) {
     host.ShowProgress(false);
     state.busy_reading = 0;
     success = false;
   }
-
-  const bool closed = ::close(fd) == 0;
+  // Part of a chip is never passed off as the chip: after a failure the chip data
+  // file stays as it was.
+  if (success && !file.Commit()) {
+    file_failed = true;
+    success = false;
+  }
+  if (!success) file.Abandon();
   state.busy_reading = 0;
   RestoreOperationControls(ctx, RunningOperation::kRead);
 
-  if (!success || !closed) {
-    // Whatever arrived stays in the chip data file, but it is not shown as the chip.
-    if (file_failed || !closed) {
+  if (!success) {
+    if (file_failed) {
       ReportChipDataFailure(host);
     } else {
       host.ShowStatus(kDeviceConnectError, true, true);

@@ -1,6 +1,7 @@
 // Read: copies the whole selected chip into the chip data file "k_est0.dll" and
 // loads that file as the current image (shown as unsaved chip data). Worker
-// command 13. A stopped or abandoned read keeps and shows what arrived so far.
+// command 13. A stopped or abandoned read keeps and shows what arrived so far; a
+// failed one leaves the chip data file and the image as they were.
 #pragma once
 
 #include <cstdint>

@@ -166,6 +166,26 @@ TEST(FileDivision, PieceThatCannotBeCreatedStopsAndKeepsEarlierPieces) {
   EXPECT_FALSE(std::filesystem::exists(dir / "a_2048-4095.bin"));
 }
 
+TEST(FileDivision, APieceThatCannotBeWrittenWholeLeavesTheOldFileOfThatName) {
+  ScratchDir dir("divide keep");
+  const auto source = dir / "a.bin";
+  const auto bytes = Pattern(300000);
+  WriteBytes(source, bytes);
+  const auto old_piece = Pattern(777, 5);
+  WriteBytes(dir / "a_1000-299999.bin", old_piece);
+  BoxHost host;
+  DivisionResult r;
+  {
+    testing::FileSizeLimit limit(200000);
+    r = DivideFile(source, "1000", host);
+  }
+  EXPECT_EQ(r.outcome, DivisionOutcome::kPieceFailed);
+  ASSERT_EQ(r.pieces.size(), 1u);
+  EXPECT_EQ(ReadBytes(r.pieces[0]), Slice(bytes, 0, 1000));
+  EXPECT_EQ(ReadBytes(dir / "a_1000-299999.bin"), old_piece);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+}
+
 TEST(FileDivision, PieceNameLinkedToTheSourceNeverTruncatesIt) {
   ScratchDir dir("divide link");
   const auto source = dir / "a.bin";

@@ -57,10 +57,9 @@ TEST(FilesCombine, EmptyListMakesAnEmptyFileAndExistingOutputIsReplaced) {
   EXPECT_EQ(std::filesystem::file_size(dir / "out.rom"), 0u);
 }
 
-TEST(FilesCombine, UnopenableInputKeepsExactlyTheInputsBeforeIt) {
+TEST(FilesCombine, UnopenableInputWritesNothing) {
   ScratchDir dir("combine missing");
-  const auto a = Pattern(3000);
-  WriteBytes(dir / "a.bin", a);
+  WriteBytes(dir / "a.bin", Pattern(3000));
   WriteBytes(dir / "c.bin", Pattern(10));
   std::filesystem::create_directory(dir / "folder.bin");
   BoxHost host;
@@ -69,12 +68,47 @@ TEST(FilesCombine, UnopenableInputKeepsExactlyTheInputsBeforeIt) {
         CombineFiles(dir.path().string(), "out", {dir / "a.bin", dir / bad, dir / "c.bin"}, host);
     EXPECT_EQ(r.outcome, CombineOutcome::kInputFailed);
     EXPECT_EQ(r.inputs_copied, 1u);
-    EXPECT_EQ(ReadBytes(dir / "out.bin"), a);
+    EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
   }
   const auto boxes = host.Boxes();
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[0].text, "file open failed  ");
   EXPECT_EQ(boxes[0].title, "failed");
+  // Nothing else is left in the folder either.
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+}
+
+TEST(FilesCombine, AFailedCombineLeavesAnExistingOutputAsItWas) {
+  ScratchDir dir("combine keep");
+  const auto keep = Pattern(5000, 7);
+  WriteBytes(dir / "keep.bin", keep);
+  WriteBytes(dir / "a.bin", Pattern(1024));
+  WriteBytes(dir / "big.bin", Pattern(200000, 3));
+  BoxHost host;
+  // An input that cannot be opened.
+  EXPECT_EQ(CombineFiles(dir.path().string(), "keep.bin", {dir / "a.bin", dir / "missing.bin"}, host)
+                .outcome,
+            CombineOutcome::kInputFailed);
+  EXPECT_EQ(ReadBytes(dir / "keep.bin"), keep);
+  // A write that fails half-way, as on a full disk.
+  {
+    testing::FileSizeLimit limit(100000);
+    EXPECT_EQ(
+        CombineFiles(dir.path().string(), "keep.bin", {dir / "a.bin", dir / "big.bin"}, host).outcome,
+        CombineOutcome::kWriteFailed);
+  }
+  EXPECT_EQ(ReadBytes(dir / "keep.bin"), keep);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);
+  // A complete one replaces it, with its permissions.
+  std::filesystem::permissions(dir / "keep.bin", std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::owner_write |
+                                                     std::filesystem::perms::group_read);
+  EXPECT_EQ(CombineFiles(dir.path().string(), "keep.bin", {dir / "a.bin"}, host).outcome,
+            CombineOutcome::kSucceeded);
+  EXPECT_EQ(ReadBytes(dir / "keep.bin"), Pattern(1024));
+  EXPECT_EQ(std::filesystem::status(dir / "keep.bin").permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
 }
 
 TEST(FilesCombine, OutputThatIsAnInputIsRefusedBeforeAnythingIsTruncated) {

@@ -2,6 +2,8 @@
 // that keeps every box and status line it is shown.
 #pragma once
 
+#include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -39,6 +41,30 @@ class ScratchDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// While it lives, a file cannot grow past `bytes`: writes beyond fail as on a full
+// disk. The limit is the process's own, so only short outputs of the test itself may
+// be written meanwhile.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    ::getrlimit(RLIMIT_FSIZE, &old_);
+    old_handler_ = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = old_;
+    limit.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old_);
+    ::signal(SIGXFSZ, old_handler_);
+  }
+  FileSizeLimit(const FileSizeLimit&) = delete;
+  FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+
+ private:
+  rlimit old_{};
+  sighandler_t old_handler_ = SIG_DFL;
 };
 
 inline std::vector<std::uint8_t> Pattern(std::size_t n, std::uint32_t seed = 1) {

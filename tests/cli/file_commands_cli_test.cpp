@@ -49,7 +49,7 @@ TEST(CliSplitJoin, BadNodesAreAUsageErrorWithTheDialogsMessage) {
   EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
 }
 
-TEST(CliSplitJoin, FailuresExitWithOneAndKeepWhatWasWritten) {
+TEST(CliSplitJoin, FailuresExitWithOneAndWriteNothing) {
   ScratchDir dir("cli fail");
   WriteBytes(dir / "a.bin", Pattern(300));
   const auto split = RunCli({"split", "gone.bin", "10"}, dir.path());
@@ -61,7 +61,18 @@ TEST(CliSplitJoin, FailuresExitWithOneAndKeepWhatWasWritten) {
   EXPECT_EQ(join.out,
             "{\"ok\":false,\"status\":\"file open failed  \",\"output\":\"./out.bin\","
             "\"inputs_copied\":1,\"bytes\":300}\n");
-  EXPECT_EQ(ReadBytes(dir / "out.bin"), Pattern(300));
+  EXPECT_FALSE(std::filesystem::exists(dir / "out.bin"));
+}
+
+TEST(CliSplitJoin, AFailedJoinLeavesAnExistingOutputByteForByte) {
+  ScratchDir dir("cli keep");
+  const auto keep = Pattern(4000, 3);
+  WriteBytes(dir / "keep.bin", keep);
+  WriteBytes(dir / "a.bin", Pattern(1024));
+  const auto join = RunCli({"join", "keep.bin", "a.bin", "missing.bin"}, dir.path());
+  EXPECT_EQ(join.status, 1);
+  EXPECT_EQ(ReadBytes(dir / "keep.bin"), keep);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 2);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <set>
 
 #include "state/command_state.h"
 #include "operation_fixture.h"
@@ -84,6 +86,14 @@ class ReadTest : public ::testing::Test {
           f.host.Progress().position >= percent)
         flag = 1;
     });
+  }
+
+  // Names of the files in the folder of `path`.
+  static std::set<std::string> FilesBeside(const std::filesystem::path& path) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path.parent_path()))
+      names.insert(entry.path().filename().string());
+    return names;
   }
 
   OperationFixture f;
@@ -267,14 +277,62 @@ TEST_F(ReadTest, CodeNotSentLeavesTheChipDataFileAlone) {
 
 TEST_F(ReadTest, UnpluggedInTheMiddleShowsNothingOfTheChip) {
   LoadUserImage();
+  const auto before = FilesBeside(f.state.paths.chip_data);
   f.programmer.FailLinkAfterBytes(20 + 3 * 8192 + 100);
   EXPECT_FALSE(ReadChip(f.ctx));
   EXPECT_EQ(f.host.LastStatus().text, "device connect error");
-  // What arrived stays in the file but is not loaded.
-  EXPECT_GE(ReadFile(f.state.paths.chip_data).size(), 3u * 8192);
+  // Half a chip is kept nowhere: no chip data file, nothing else left behind.
+  EXPECT_FALSE(std::filesystem::exists(f.state.paths.chip_data));
+  EXPECT_EQ(FilesBeside(f.state.paths.chip_data), before);
   EXPECT_FALSE(f.host.Progress().visible);
   ExpectControlsRestored();
   ExpectUserImageKept();
+}
+
+// The image on screen came from an earlier chip read, so its source is the chip data
+// file itself. A read that fails must leave both as they were: the view compares the
+// image with that file, and Save writes the image.
+TEST_F(ReadTest, AFailedReadLeavesAnEarlierChipReadAndItsFileIntact) {
+  ASSERT_TRUE(ReadChip(f.ctx));
+  const std::vector<std::uint8_t> first = chip_;
+  FillChip(OtherPattern);
+  f.programmer.FailLinkAfterBytes(20 + 3 * 8192 + 100);
+  f.host.ClearRecords();
+  EXPECT_FALSE(ReadChip(f.ctx));
+
+  EXPECT_EQ(ReadFile(f.state.paths.chip_data), first);
+  EXPECT_TRUE(f.image.CurrentIsChipData());
+  EXPECT_EQ(f.ImageBytes(0, first.size()), first);
+  std::vector<std::uint8_t> source(first.size());
+  EXPECT_EQ(f.image.ReadSource(0, source), static_cast<std::int64_t>(first.size()));
+  EXPECT_EQ(source, first);
+  // Not one byte shows as changed.
+  f.hex.Refresh();
+  for (int row = 1; row <= 20; ++row)
+    for (int column = 1; column <= 16; ++column)
+      ASSERT_EQ(f.hex.CellState(row, column), kCellSame) << row << "," << column;
+
+  // Save writes the first chip's bytes.
+  const auto saved = f.scratch.path / "saved.bin";
+  f.files.SetSavePathChooser([saved] { return std::optional<std::filesystem::path>(saved); });
+  ASSERT_TRUE(f.files.Save());
+  EXPECT_EQ(ReadFile(saved), first);
+}
+
+TEST_F(ReadTest, AStoppedReadAfterAnEarlierOneShowsAndSavesExactlyWhatArrived) {
+  ASSERT_TRUE(ReadChip(f.ctx));
+  FillChip(OtherPattern);
+  StopWhenProgressReaches(25, f.state.stop_read);
+  ASSERT_TRUE(ReadChip(f.ctx));
+  const std::vector<std::uint8_t> part(chip_.begin(), chip_.begin() + 16384);
+  EXPECT_EQ(f.ImageBytes(0, 20000), part);
+  EXPECT_EQ(ReadFile(f.state.paths.chip_data), part);
+  f.hex.Refresh();
+  EXPECT_EQ(f.hex.CellState(1, 1), kCellSame);
+  const auto saved = f.scratch.path / "saved.bin";
+  f.files.SetSavePathChooser([saved] { return std::optional<std::filesystem::path>(saved); });
+  ASSERT_TRUE(f.files.Save());
+  EXPECT_EQ(ReadFile(saved), part);
 }
 
 TEST_F(ReadTest, TimeOutIsALinkError) {
