@@ -56,12 +56,14 @@ std::uint32_t ChipCatalogue::Load(const std::filesystem::path& database, const R
   }
   std::span<std::uint8_t> bytes(block.Data(), loaded);
   UnscrambleInPlace(bytes);
-  Parse(bytes, report);
+  Parse(bytes, report, database.string());
   block.Release();
   return count_;
 }
 
-bool ChipCatalogue::Parse(std::span<const std::uint8_t> text, const Reporter& report) {
+bool ChipCatalogue::Parse(std::span<const std::uint8_t> text, const Reporter& report,
+                          std::string_view source_name) {
+  const std::string name(source_name);
   Clear();
   std::string current_type;
   std::string current_manufacturer;
@@ -74,7 +76,7 @@ bool ChipCatalogue::Parse(std::span<const std::uint8_t> text, const Reporter& re
     const std::size_t length = pos - start;  // the line without its line feed
     if (length >= kMaxLineLength) {
       Clear();
-      report("database.dat line " + std::to_string(line_number) + " is " + std::to_string(length) +
+      report(name + " line " + std::to_string(line_number) + " is " + std::to_string(length) +
                  " bytes long (the limit is 999); the chip database was not loaded ",
              kWarningTitle);
       return false;
@@ -98,7 +100,7 @@ bool ChipCatalogue::Parse(std::span<const std::uint8_t> text, const Reporter& re
           const auto colon = rest.find(':');
           if (colon == std::string_view::npos) {
             Clear();
-            report("database.dat line " + std::to_string(line_number) +
+            report(name + " line " + std::to_string(line_number) +
                        ": a chip line needs nine \":\" separators, this one has " +
                        std::to_string(f) + "; the chip database was not loaded ",
                    kWarningTitle);
@@ -110,7 +112,7 @@ bool ChipCatalogue::Parse(std::span<const std::uint8_t> text, const Reporter& re
         fields[9] = rest;
         if (count_ >= kCapacity) {
           if (!warned_full) {
-            report("database.dat line " + std::to_string(line_number) +
+            report(name + " line " + std::to_string(line_number) +
                        ": the catalogue holds 600 chips; this chip and those after it "
                        "were not loaded ",
                    kWarningTitle);
@@ -137,6 +139,16 @@ bool ChipCatalogue::Parse(std::span<const std::uint8_t> text, const Reporter& re
       }
       default:
         break;
+    }
+  }
+  // A last line without its line feed is not read; a file cut short ends that way.
+  for (std::size_t pos = start; pos < text.size(); ++pos) {
+    if (text[pos] != ' ' && text[pos] != '\t' && text[pos] != '\r') {
+      report(name + " ends inside line " + std::to_string(line_number + 1) +
+                 ", which was not read; the file may be cut short. " + std::to_string(count_) +
+                 " chips were loaded ",
+             kWarningTitle);
+      break;
     }
   }
   return true;

@@ -38,9 +38,12 @@ class ChipCatalogue {
 
   // Parses plain text. A file that breaks the format (a chip line without its nine
   // ":" separators, a line of 1000 bytes or more) is refused whole with a message
-  // naming the line; chip lines past the 600th are ignored with a warning.
+  // naming the line; chip lines past the 600th are ignored with a warning. Text after
+  // the last line feed is ignored, with a warning that the file looks cut short and
+  // how many chips were loaded. Messages name the file as `source_name`.
   // Returns false when refused (the catalogue is then empty).
-  bool Parse(std::span<const std::uint8_t> text, const Reporter& report);
+  bool Parse(std::span<const std::uint8_t> text, const Reporter& report,
+             std::string_view source_name = "database.dat");
 
   [[nodiscard]] std::uint32_t Count() const { return count_; }
   [[nodiscard]] const ChipRecord& Record(std::uint32_t index) const { return records_[index]; }

@@ -67,7 +67,10 @@ ScrambleResult Scramble(std::span<const std::uint8_t> plain) {
   ScrambleResult result;
   result.bytes.reserve(plain.size());
   std::size_t line = 1;
+  std::uint8_t previous = 0;
   for (const std::uint8_t p : plain) {
+    if (p == '\n' && previous != '\r') result.bytes.push_back(ScrambleBits(Unsubstitute('\r')));
+    previous = p;
     if (p >= 0x80 || kTables.unrepresentable[p]) {
       result.bytes.clear();
       result.error =
@@ -81,6 +84,26 @@ ScrambleResult Scramble(std::span<const std::uint8_t> plain) {
     if (p == '\n') ++line;
   }
   return result;
+}
+
+std::string DatabaseProblem(std::span<const std::uint8_t> stored) {
+  constexpr char kNot[] = "not a chip database: ";
+  // The writer stores 7-bit bytes only; the bit step would hide an eighth bit.
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    if (stored[i] >= 0x80) return kNot + std::string("byte ") + std::to_string(i) + " cannot be in one";
+  }
+  const std::vector<std::uint8_t> text = Unscramble(stored);
+  bool chip_line = false;
+  bool line_start = true;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::uint8_t c = text[i];
+    if ((c < 0x20 || c > 0x7E) && c != '\r' && c != '\n' && c != '\t')
+      return kNot + std::string("byte ") + std::to_string(i) + " cannot be in one";
+    chip_line = chip_line || (line_start && c == '@');
+    line_start = c == '\n';
+  }
+  if (!chip_line) return kNot + std::string("it lists no chip");
+  return {};
 }
 
 }  // namespace tarvix

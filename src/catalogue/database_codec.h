@@ -32,7 +32,9 @@ void UnscrambleInPlace(std::span<std::uint8_t> bytes);
 
 // Plain text to the stored form. Fails, naming the first line at fault, when the text
 // holds a byte the format cannot carry (a non-ASCII byte, or a substitution
-// character that is not itself a partner).
+// character that is not itself a partner). A line that ends in a line feed alone is
+// stored with a carriage return before it: the loader drops the last byte of every
+// line, which must be that carriage return and not the line's last character.
 struct ScrambleResult {
   std::vector<std::uint8_t> bytes;
   std::string error;  // empty on success
@@ -41,5 +43,11 @@ ScrambleResult Scramble(std::span<const std::uint8_t> plain);
 
 // Stored form to plain text.
 std::vector<std::uint8_t> Unscramble(std::span<const std::uint8_t> stored);
+
+// Why `stored` is not a chip database, or "" when it is one: every stored byte is one
+// the writer produces, the text is printable with its line ends, and it lists at
+// least one chip. Anything else (a plain text, a binary image) would unscramble into
+// garbage.
+[[nodiscard]] std::string DatabaseProblem(std::span<const std::uint8_t> stored);
 
 }  // namespace tarvix

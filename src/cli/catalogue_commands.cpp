@@ -1,10 +1,14 @@
 // chips, info, db pack, db unpack.
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iomanip>
 #include <iostream>
 #include <iterator>
 #include <sstream>
 
+#include "buffer/replacement_file.h"
+#include "buffer/stream_copy.h"
 #include "catalogue/database_codec.h"
 #include "cli/cli_context.h"
 #include "device/command_packet.h"
@@ -22,44 +26,53 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out) {
   return true;
 }
 
+// Written beside the target and put in place whole, so a failed write never leaves
+// half a file and an existing one stays as it was.
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
-  // Written beside the target and renamed, so a failed write never leaves half a file.
-  const std::string temp = path + ".part";
-  {
-    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out.flush()) {
-      std::cerr << "cannot write " << path << "\n";
-      std::remove(temp.c_str());
-      return false;
-    }
+  ReplacementFile out(path);
+  const bool ok = out.Valid() && WriteAt(out.Fd(), bytes, 0) && out.Commit();
+  if (!ok) {
+    const int error = out.Error() != 0 ? out.Error() : errno;
+    std::cerr << "cannot write " << path << ": " << std::strerror(error) << "\n";
   }
-  if (std::rename(temp.c_str(), path.c_str()) != 0) {
-    std::cerr << "cannot write " << path << "\n";
-    std::remove(temp.c_str());
-    return false;
-  }
+  return ok;
+}
+
+// Writing the output would destroy the input it is read from (the same path, another
+// spelling of it, or a hard link).
+bool OutputIsInput(const std::string& input, const std::string& output) {
+  if (!SameFile(input, output)) return false;
+  std::cerr << output << " is the input file " << input << "; choose another output\n";
   return true;
 }
 
 int DbPack(Context& c) {
   if (c.options().args.size() != 2) return UsageError("db pack needs TEXT and OUT.dat");
+  const std::string& input = c.options().args[0];
+  const std::string& output = c.options().args[1];
+  if (OutputIsInput(input, output)) return kExitFailed;
   std::vector<std::uint8_t> plain;
-  if (!ReadFile(c.options().args[0], plain)) return kExitFailed;
+  if (!ReadFile(input, plain)) return kExitFailed;
   ScrambleResult packed = Scramble(plain);
   if (!packed.error.empty()) {
-    std::cerr << c.options().args[0] << ": " << packed.error << "\n";
+    std::cerr << input << ": " << packed.error << "\n";
     return kExitFailed;
   }
-  return WriteFile(c.options().args[1], packed.bytes) ? kExitOk : kExitFailed;
+  return WriteFile(output, packed.bytes) ? kExitOk : kExitFailed;
 }
 
 int DbUnpack(Context& c) {
   if (c.options().args.size() != 2) return UsageError("db unpack needs DAT and OUT.txt");
+  const std::string& input = c.options().args[0];
+  const std::string& output = c.options().args[1];
+  if (OutputIsInput(input, output)) return kExitFailed;
   std::vector<std::uint8_t> stored;
-  if (!ReadFile(c.options().args[0], stored)) return kExitFailed;
-  return WriteFile(c.options().args[1], Unscramble(stored)) ? kExitOk : kExitFailed;
+  if (!ReadFile(input, stored)) return kExitFailed;
+  if (const std::string problem = DatabaseProblem(stored); !problem.empty()) {
+    std::cerr << input << ": " << problem << "\n";
+    return kExitFailed;
+  }
+  return WriteFile(output, Unscramble(stored)) ? kExitOk : kExitFailed;
 }
 
 int Chips(Context& c) {

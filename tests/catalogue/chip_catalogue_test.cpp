@@ -133,6 +133,42 @@ TEST(ChipCatalogue, RefusesMalformedFilesWholeNamingTheLine) {
   EXPECT_TRUE(Parse(c, "$T\r\n;" + std::string(997, 'x') + "\r\n"));
 }
 
+TEST(ChipCatalogue, MessagesNameTheFileThatWasRead) {
+  const auto dir = std::filesystem::temp_directory_path() / "tarvix_catalogue_names";
+  std::filesystem::create_directories(dir);
+  const std::string text = "$T\r\n#M:\r\n@B:1:1:1B\r\n";
+  const auto packed = Scramble({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()});
+  {
+    std::ofstream out(dir / "other.dat", std::ios::binary);
+    out.write(reinterpret_cast<const char*>(packed.bytes.data()), packed.bytes.size());
+  }
+  ChipCatalogue c;
+  Reports r;
+  EXPECT_EQ(c.Load(dir / "other.dat", r.reporter()), 0u);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_NE(r.messages[0].find("other.dat line 3"), std::string::npos) << r.messages[0];
+  EXPECT_EQ(r.messages[0].find("database.dat"), std::string::npos) << r.messages[0];
+  std::filesystem::remove_all(dir);
+}
+
+TEST(ChipCatalogue, ACutShortDatabaseSaysHowManyChipsWereLoaded) {
+  std::string text = kSample;
+  text.resize(text.size() - 20);  // the file ends inside its last chip line
+  ChipCatalogue c;
+  Reports r;
+  EXPECT_TRUE(c.Parse({reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+                      r.reporter(), "short.dat"));
+  EXPECT_EQ(c.Count(), 5u);
+  ASSERT_EQ(r.messages.size(), 1u);
+  EXPECT_NE(r.messages[0].find("short.dat"), std::string::npos) << r.messages[0];
+  EXPECT_NE(r.messages[0].find("5 chips"), std::string::npos) << r.messages[0];
+
+  // Blanks after the last line feed are no sign of a cut.
+  Reports quiet;
+  EXPECT_TRUE(Parse(c, std::string(kSample) + "  ", &quiet));
+  EXPECT_TRUE(quiet.messages.empty());
+}
+
 TEST(ChipCatalogue, LoadUnscramblesAFileAndReportsAMissingOne) {
   const auto dir = std::filesystem::temp_directory_path() / "tarvix_catalogue_load";
   std::filesystem::create_directories(dir);

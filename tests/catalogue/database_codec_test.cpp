@@ -62,6 +62,36 @@ TEST(DatabaseCodec, PackRefusesCharactersTheFormatCannotCarryNamingTheLine) {
   EXPECT_NE(high.error.find("line 2"), std::string::npos) << high.error;
 }
 
+TEST(DatabaseCodec, LineFeedOnlyTextIsStoredWithCarriageReturns) {
+  // The loader drops the last byte of every line, its carriage return: a text written
+  // with line feeds only must not lose the last letter of each line.
+  const ScrambleResult lf = Scramble(Bytes("$25 SPI FLASH\n#Winbond:\n@W25X05:1:N:1KB:N:000:EF3010:00EF05:3.3:060\n"));
+  const ScrambleResult crlf =
+      Scramble(Bytes("$25 SPI FLASH\r\n#Winbond:\r\n@W25X05:1:N:1KB:N:000:EF3010:00EF05:3.3:060\r\n"));
+  ASSERT_TRUE(lf.error.empty()) << lf.error;
+  EXPECT_EQ(lf.bytes, crlf.bytes);
+  // Mixed line ends come out the same way; a lone line feed at the very start too.
+  EXPECT_EQ(Unscramble(Scramble(Bytes("\na\r\nb\n")).bytes), Bytes("\r\na\r\nb\r\n"));
+  // Errors still name the right line.
+  EXPECT_NE(Scramble(Bytes("ok\nok\n!\n")).error.find("line 3"), std::string::npos);
+}
+
+TEST(DatabaseCodec, OnlyAChipDatabaseIsTakenForOne) {
+  const std::string text = "$24 EEPROM\r\n#Atmel:\r\n@AT24C02:8:N:256B:A0:100:000000:000000:5:100\r\n";
+  EXPECT_EQ(DatabaseProblem(Scramble(Bytes(text)).bytes), "");
+  // Plain text, a binary file, and a database without a single chip are not.
+  EXPECT_NE(DatabaseProblem(Bytes(text)), "");
+  std::vector<std::uint8_t> binary(512);
+  for (std::size_t i = 0; i < binary.size(); ++i) binary[i] = static_cast<std::uint8_t>(i * 37);
+  EXPECT_NE(DatabaseProblem(binary), "");
+  EXPECT_NE(DatabaseProblem(Scramble(Bytes("; nothing here\r\n")).bytes), "");
+  EXPECT_NE(DatabaseProblem({}), "");
+  // The reason names the first byte at fault.
+  std::vector<std::uint8_t> spoilt = Scramble(Bytes(text)).bytes;
+  spoilt[20] = 0xE4;
+  EXPECT_NE(DatabaseProblem(spoilt).find("byte 20"), std::string::npos) << DatabaseProblem(spoilt);
+}
+
 // The stored form is a file format: databases written by earlier versions must keep
 // reading. Any change to the substitution table, even one that still round-trips,
 // changes these bytes.

@@ -3,7 +3,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
 
+#include "buffer/tools_test_support.h"
 #include "cli/cli_runner.h"
 
 namespace tarvix {
@@ -51,6 +53,84 @@ TEST(CliCatalogue, PackOfUnpackGivesTheSameBytes) {
   EXPECT_EQ(slurp(dir / "again.dat"), slurp(kDb));
   EXPECT_EQ(slurp(dir / "plain.txt"), slurp(TARVIX_DATABASE_TXT));
   std::filesystem::remove_all(dir);
+}
+
+std::string Slurp(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// A folder of its own with a copy of the shipped database in it.
+struct DbFolder {
+  DbFolder() {
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+    std::filesystem::copy_file(kDb, path / "database.dat");
+  }
+  ~DbFolder() { std::filesystem::remove_all(path); }
+  std::size_t Entries() const {
+    return static_cast<std::size_t>(
+        std::distance(std::filesystem::directory_iterator(path), {}));
+  }
+  const std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("tarvix cli db " + std::to_string(::getpid()));
+};
+
+TEST(CliCatalogue, UnpackNeverWritesOverItsInput) {
+  DbFolder dir;
+  const std::string original = Slurp(kDb);
+  std::filesystem::create_hard_link(dir.path / "database.dat", dir.path / "linked.dat");
+  std::filesystem::create_directory(dir.path / "sub");
+  for (const std::string out : {"database.dat", "./sub/../database.dat", "linked.dat"}) {
+    const auto r = RunCli({"db", "unpack", "database.dat", out}, dir.path);
+    EXPECT_EQ(r.status, 1) << out;
+    EXPECT_NE(r.err.find("database.dat"), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(dir.path / "database.dat"), original) << out;
+  }
+  // Packing over the text it reads is refused the same way.
+  ASSERT_EQ(RunCli({"db", "unpack", "database.dat", "plain.txt"}, dir.path).status, 0);
+  const std::string plain = Slurp(dir.path / "plain.txt");
+  EXPECT_EQ(RunCli({"db", "pack", "plain.txt", "plain.txt"}, dir.path).status, 1);
+  EXPECT_EQ(Slurp(dir.path / "plain.txt"), plain);
+}
+
+TEST(CliCatalogue, UnpackOfSomethingElseFailsAndWritesNothing) {
+  DbFolder dir;
+  std::ofstream(dir.path / "keep.txt") << "my notes\n";
+  std::ofstream(dir.path / "image.bin", std::ios::binary) << std::string("\x00\xFF\xE4\x12garbage", 11);
+  std::filesystem::copy_file(TARVIX_DATABASE_TXT, dir.path / "text.txt");
+  for (const char* input : {"image.bin", "text.txt"}) {
+    const auto r = RunCli({"db", "unpack", input, "keep.txt"}, dir.path);
+    EXPECT_EQ(r.status, 1) << input;
+    EXPECT_NE(r.err.find("not a chip database"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(input), std::string::npos) << r.err;
+    EXPECT_EQ(Slurp(dir.path / "keep.txt"), "my notes\n");
+  }
+  EXPECT_EQ(dir.Entries(), 4u);
+}
+
+TEST(CliCatalogue, PackTakesLineFeedOnlyText) {
+  DbFolder dir;
+  std::ofstream(dir.path / "lf.txt", std::ios::binary)
+      << "$25 SPI FLASH\n#Winbond:\n@W25X05:256:4KB:64KB:N:000:EF3010:00EF05:3.3:060\n";
+  ASSERT_EQ(RunCli({"db", "pack", "lf.txt", "lf.dat"}, dir.path).status, 0);
+  const auto r = RunCli({"--database", "lf.dat", "--json", "chips"}, dir.path);
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find("\"type\":\"25 SPI FLASH\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"manufacturer\":\"Winbond\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"operation_type\":\"060\""), std::string::npos) << r.out;
+}
+
+TEST(CliCatalogue, AFailedPackLeavesTheOldDatabase) {
+  DbFolder dir;
+  const std::string original = Slurp(dir.path / "database.dat");
+  {
+    testing::FileSizeLimit limit(1000);  // far less than the shipped catalogue
+    const auto r = RunCli({"db", "pack", TARVIX_DATABASE_TXT, "database.dat"}, dir.path);
+    EXPECT_EQ(r.status, 1);
+  }
+  EXPECT_EQ(Slurp(dir.path / "database.dat"), original);
+  EXPECT_EQ(dir.Entries(), 1u);
 }
 
 TEST(CliCatalogue, UsageErrorsAndUnknownChips) {
