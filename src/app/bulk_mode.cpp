@@ -153,8 +153,9 @@ BulkWaitResult WaitForNextChip(MainState& state, Clock& clock, Host& host,
 
 BulkWaitResult WaitForNextChip(OperationContext& ctx) {
   HeldStatusHost held(ctx.host);
-  OperationContext quiet{ctx.state,     ctx.link,      ctx.packet, held,      ctx.settings, ctx.clock,
-                         ctx.catalogue, ctx.selection, ctx.image,  ctx.files, ctx.hex};
+  OperationContext quiet{ctx.state,    ctx.link,  ctx.packet,    held,
+                         ctx.settings, ctx.clock, ctx.catalogue, ctx.selection,
+                         ctx.image,    ctx.files, ctx.hex};
   return WaitForNextChip(ctx.state, ctx.clock, ctx.host, [&] {
     const int result = ChipRecognition(quiet, true);
     return held.Take(result);

@@ -24,9 +24,9 @@ std::filesystem::path ResolveLink(const std::filesystem::path& target) {
 
 std::filesystem::path TemporaryName(const std::filesystem::path& target, unsigned serial) {
   // Hidden, and never a name the tools themselves would write.
-  return target.parent_path() / ("." + target.filename().string() + "." +
-                                 std::to_string(::getpid()) + "-" + std::to_string(serial) +
-                                 ".part");
+  return target.parent_path() /
+         ("." + target.filename().string() + "." + std::to_string(::getpid()) + "-" +
+          std::to_string(serial) + ".part");
 }
 
 }  // namespace

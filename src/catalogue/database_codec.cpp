@@ -90,7 +90,8 @@ std::string DatabaseProblem(std::span<const std::uint8_t> stored) {
   constexpr char kNot[] = "not a chip database: ";
   // The writer stores 7-bit bytes only; the bit step would hide an eighth bit.
   for (std::size_t i = 0; i < stored.size(); ++i) {
-    if (stored[i] >= 0x80) return kNot + std::string("byte ") + std::to_string(i) + " cannot be in one";
+    if (stored[i] >= 0x80)
+      return kNot + std::string("byte ") + std::to_string(i) + " cannot be in one";
   }
   const std::vector<std::uint8_t> text = Unscramble(stored);
   bool chip_line = false;

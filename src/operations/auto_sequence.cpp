@@ -79,8 +79,7 @@ bool AutoSequence(OperationContext& ctx, const AutoSteps& steps) {
     if (erased) AutoStepPause(ctx);
     // The answer holds for the chip it was given for; should the erase's chip test
     // have selected another chip, the write asks again.
-    last = steps.write(pre_check,
-                       overflow_accepted_for == ctx.state.chip_capacity.load());
+    last = steps.write(pre_check, overflow_accepted_for == ctx.state.chip_capacity.load());
     wrote = true;
     pre_check = false;
   }

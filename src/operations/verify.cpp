@@ -221,8 +221,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
     const std::int64_t elapsed = clock.ElapsedSeconds();
     const bool overflow = ctx.image.Size() > capacity;
     // Only a chip compared to its end can be called verified.
-    const bool stopped =
-        state.stop_verify.load() != 0 && !run.cancelled && run.address < capacity;
+    const bool stopped = state.stop_verify.load() != 0 && !run.cancelled && run.address < capacity;
     if (stopped) {
       host.ShowStatus(VerifyStoppedText(run.address, run.errors, elapsed), true, false);
     } else if (run.errors > 0) {

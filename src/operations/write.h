@@ -42,8 +42,7 @@ inline constexpr char kWriteNotConfirmed[] =
 // `overflow_accepted`: the user has already agreed to write an image longer than the
 // chip (Auto asks before its erase), so the length question is not asked again. True
 // when the stream ran to its end, a user stop included.
-[[nodiscard]] bool WriteChip(OperationContext& ctx, bool pre_check,
-                             bool overflow_accepted = false);
+[[nodiscard]] bool WriteChip(OperationContext& ctx, bool pre_check, bool overflow_accepted = false);
 
 // The stream itself, with the controls already set by WriteChip.
 [[nodiscard]] bool WriteStream(OperationContext& ctx);

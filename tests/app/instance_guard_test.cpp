@@ -14,7 +14,8 @@ namespace tarvix {
 namespace {
 
 TEST(InstanceGuard, SecondHolderIsToldTheLockIsBusyUntilTheFirstLetsGo) {
-  const std::string name = "tarvix-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
+  const std::string name =
+      "tarvix-test-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed());
   {
     InstanceGuard first(name);
     ASSERT_TRUE(first.Held());
@@ -36,8 +37,8 @@ TEST(InstanceGuard, SecondHolderIsToldTheLockIsBusyUntilTheFirstLetsGo) {
 class PrivateLockFolder : public ::testing::Test {
  protected:
   PrivateLockFolder() {
-    folder_ = std::filesystem::temp_directory_path() /
-              ("tarvix-locks-" + std::to_string(::getpid()));
+    folder_ =
+        std::filesystem::temp_directory_path() / ("tarvix-locks-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder_);
     if (const char* old = std::getenv("XDG_RUNTIME_DIR")) old_ = old;
     ::setenv("XDG_RUNTIME_DIR", folder_.c_str(), 1);

@@ -86,16 +86,17 @@ TEST(FilesCombine, AFailedCombineLeavesAnExistingOutputAsItWas) {
   WriteBytes(dir / "big.bin", Pattern(200000, 3));
   BoxHost host;
   // An input that cannot be opened.
-  EXPECT_EQ(CombineFiles(dir.path().string(), "keep.bin", {dir / "a.bin", dir / "missing.bin"}, host)
-                .outcome,
-            CombineOutcome::kInputFailed);
+  EXPECT_EQ(
+      CombineFiles(dir.path().string(), "keep.bin", {dir / "a.bin", dir / "missing.bin"}, host)
+          .outcome,
+      CombineOutcome::kInputFailed);
   EXPECT_EQ(ReadBytes(dir / "keep.bin"), keep);
   // A write that fails half-way, as on a full disk.
   {
     testing::FileSizeLimit limit(100000);
-    EXPECT_EQ(
-        CombineFiles(dir.path().string(), "keep.bin", {dir / "a.bin", dir / "big.bin"}, host).outcome,
-        CombineOutcome::kWriteFailed);
+    EXPECT_EQ(CombineFiles(dir.path().string(), "keep.bin", {dir / "a.bin", dir / "big.bin"}, host)
+                  .outcome,
+              CombineOutcome::kWriteFailed);
   }
   EXPECT_EQ(ReadBytes(dir / "keep.bin"), keep);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.path()), {}), 3);

@@ -65,9 +65,10 @@ TEST(DatabaseCodec, PackRefusesCharactersTheFormatCannotCarryNamingTheLine) {
 TEST(DatabaseCodec, LineFeedOnlyTextIsStoredWithCarriageReturns) {
   // The loader drops the last byte of every line, its carriage return: a text written
   // with line feeds only must not lose the last letter of each line.
-  const ScrambleResult lf = Scramble(Bytes("$25 SPI FLASH\n#Winbond:\n@W25X05:1:N:1KB:N:000:EF3010:00EF05:3.3:060\n"));
-  const ScrambleResult crlf =
-      Scramble(Bytes("$25 SPI FLASH\r\n#Winbond:\r\n@W25X05:1:N:1KB:N:000:EF3010:00EF05:3.3:060\r\n"));
+  const ScrambleResult lf =
+      Scramble(Bytes("$25 SPI FLASH\n#Winbond:\n@W25X05:1:N:1KB:N:000:EF3010:00EF05:3.3:060\n"));
+  const ScrambleResult crlf = Scramble(
+      Bytes("$25 SPI FLASH\r\n#Winbond:\r\n@W25X05:1:N:1KB:N:000:EF3010:00EF05:3.3:060\r\n"));
   ASSERT_TRUE(lf.error.empty()) << lf.error;
   EXPECT_EQ(lf.bytes, crlf.bytes);
   // Mixed line ends come out the same way; a lone line feed at the very start too.
@@ -77,7 +78,8 @@ TEST(DatabaseCodec, LineFeedOnlyTextIsStoredWithCarriageReturns) {
 }
 
 TEST(DatabaseCodec, OnlyAChipDatabaseIsTakenForOne) {
-  const std::string text = "$24 EEPROM\r\n#Atmel:\r\n@AT24C02:8:N:256B:A0:100:000000:000000:5:100\r\n";
+  const std::string text =
+      "$24 EEPROM\r\n#Atmel:\r\n@AT24C02:8:N:256B:A0:100:000000:000000:5:100\r\n";
   EXPECT_EQ(DatabaseProblem(Scramble(Bytes(text)).bytes), "");
   // Plain text, a binary file, and a database without a single chip are not.
   EXPECT_NE(DatabaseProblem(Bytes(text)), "");
@@ -98,8 +100,8 @@ TEST(DatabaseCodec, OnlyAChipDatabaseIsTakenForOne) {
 TEST(DatabaseCodec, StoredBytesArePinned) {
   const ScrambleResult packed = Scramble(Bytes("@W25Q:abKm7j\r\n"));
   ASSERT_TRUE(packed.error.empty()) << packed.error;
-  EXPECT_EQ(packed.bytes, (std::vector<std::uint8_t>{0x0C, 0x7D, 0x43, 0x45, 0x1D, 0x23, 0x1A,
-                                                     0x2A, 0x42, 0x53, 0x37, 0x4F, 0x50, 0x20}));
+  EXPECT_EQ(packed.bytes, (std::vector<std::uint8_t>{0x0C, 0x7D, 0x43, 0x45, 0x1D, 0x23, 0x1A, 0x2A,
+                                                     0x42, 0x53, 0x37, 0x4F, 0x50, 0x20}));
 }
 
 // A database.dat kept as bytes in the tree. Its text holds every partner character
@@ -128,8 +130,9 @@ TEST(DatabaseCodec, ADatabaseWrittenByAnEarlierVersionStillReads) {
   EXPECT_EQ(Scramble(Bytes(kFixtureText)).bytes, stored);
 
   ChipCatalogue catalogue;
-  ASSERT_EQ(catalogue.Load(fixture, [](std::string_view m, std::string_view) { ADD_FAILURE() << m; }),
-            4u);
+  ASSERT_EQ(
+      catalogue.Load(fixture, [](std::string_view m, std::string_view) { ADD_FAILURE() << m; }),
+      4u);
   EXPECT_EQ(catalogue.Record(1).model, "Gqmbopt7J");
   EXPECT_EQ(catalogue.Record(3).manufacturer, "abcdefghijklmnopqrstUZ");
   EXPECT_EQ(catalogue.Record(3).model, "SCsklTdFRiEIrh3j46259");

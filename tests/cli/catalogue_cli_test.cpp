@@ -69,8 +69,7 @@ struct DbFolder {
   }
   ~DbFolder() { std::filesystem::remove_all(path); }
   std::size_t Entries() const {
-    return static_cast<std::size_t>(
-        std::distance(std::filesystem::directory_iterator(path), {}));
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(path), {}));
   }
   const std::filesystem::path path =
       std::filesystem::temp_directory_path() / ("tarvix cli db " + std::to_string(::getpid()));
@@ -97,7 +96,8 @@ TEST(CliCatalogue, UnpackNeverWritesOverItsInput) {
 TEST(CliCatalogue, UnpackOfSomethingElseFailsAndWritesNothing) {
   DbFolder dir;
   std::ofstream(dir.path / "keep.txt") << "my notes\n";
-  std::ofstream(dir.path / "image.bin", std::ios::binary) << std::string("\x00\xFF\xE4\x12garbage", 11);
+  std::ofstream(dir.path / "image.bin", std::ios::binary)
+      << std::string("\x00\xFF\xE4\x12garbage", 11);
   std::filesystem::copy_file(TARVIX_DATABASE_TXT, dir.path / "text.txt");
   for (const char* input : {"image.bin", "text.txt"}) {
     const auto r = RunCli({"db", "unpack", input, "keep.txt"}, dir.path);

@@ -6,11 +6,11 @@
 
 #include <functional>
 
-#include "state/command_state.h"
 #include "device/command_protocol.h"
 #include "firmware/firmware_scramble.h"
 #include "firmware/tvx_image.h"
 #include "operations/operation_fixture.h"
+#include "state/command_state.h"
 
 namespace tarvix::testing {
 namespace {
@@ -96,7 +96,8 @@ TEST_F(UpgradeTest, SwitchesToDfuSendsReadsBackAndFinishes) {
   f.state.link_event = 1;
   std::vector<std::string> bar_at_beep;
   f.host.AddListener([&](HostModel::Change change) {
-    if (change == HostModel::Change::kInformationBeep) bar_at_beep.push_back(dialog.CurrentBar().text);
+    if (change == HostModel::Change::kInformationBeep)
+      bar_at_beep.push_back(dialog.CurrentBar().text);
   });
   EXPECT_EQ(Run(), kUpgradeSucceeded);
   // One information beep, between the last "verified" and the success text.

@@ -178,8 +178,7 @@ TEST_F(AutoStepsFixture, ImageLongerThanTheChipIsAskedAboutBeforeAnythingRuns) {
   f.host.ClearRecords();
   f.host.QueueAnswer(BoxAnswer::kYes);
   EXPECT_TRUE(AutoSequence(f.ctx, steps));
-  EXPECT_EQ(calls,
-            (std::vector<std::string>{"erase+check", "write(overflow accepted)", "verify"}));
+  EXPECT_EQ(calls, (std::vector<std::string>{"erase+check", "write(overflow accepted)", "verify"}));
   EXPECT_EQ(f.host.BoxTexts().size(), 1u);
 
   // Without a write step there is nothing to ask.
@@ -287,8 +286,9 @@ TEST_F(AutoOnSmallChip, NoToTheLengthQuestionLeavesTheChipAsItWas) {
   ASSERT_TRUE(f.LoadImageOfSize(capacity_ + 4096));
   NoToTheOverflowQuestion host(&f.state);
   OperationContext ctx = f.ctx;
-  OperationContext quiet{ctx.state,     ctx.link,      ctx.packet, host,  ctx.settings, ctx.clock,
-                         ctx.catalogue, ctx.selection, ctx.image,  ctx.files, ctx.hex};
+  OperationContext quiet{ctx.state,    ctx.link,  ctx.packet,    host,
+                         ctx.settings, ctx.clock, ctx.catalogue, ctx.selection,
+                         ctx.image,    ctx.files, ctx.hex};
   f.traffic.Clear();
   EXPECT_FALSE(AutoSequence(quiet));
   EXPECT_EQ(f.traffic.CountCommand(5), 0u);

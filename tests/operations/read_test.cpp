@@ -9,8 +9,8 @@
 #include <optional>
 #include <set>
 
-#include "state/command_state.h"
 #include "operation_fixture.h"
+#include "state/command_state.h"
 
 namespace tarvix::testing {
 namespace {

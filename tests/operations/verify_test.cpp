@@ -7,9 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "state/command_state.h"
 #include "controls_check.h"
 #include "operation_fixture.h"
+#include "state/command_state.h"
 
 namespace tarvix::testing {
 namespace {

@@ -6,10 +6,10 @@
 
 #include <algorithm>
 
-#include "state/command_state.h"
 #include "controls_check.h"
 #include "operation_fixture.h"
 #include "operations/pre_check.h"
+#include "state/command_state.h"
 
 namespace tarvix::testing {
 namespace {
@@ -455,9 +455,10 @@ TEST_F(SmallSpiWriteTest, ImageLongerThanTheChipStopsAtItsEnd) {
   EXPECT_TRUE(StatusShown(overflow, true));
   for (const std::string& text : f.host.StatusTexts())
     EXPECT_EQ(text.rfind("write succeed", 0), std::string::npos) << text;
-  EXPECT_EQ(f.ChipMemory(0, static_cast<std::size_t>(capacity)),
-            std::vector<std::uint8_t>(image_before_.begin(),
-                                      image_before_.begin() + static_cast<std::ptrdiff_t>(capacity)));
+  EXPECT_EQ(
+      f.ChipMemory(0, static_cast<std::size_t>(capacity)),
+      std::vector<std::uint8_t>(image_before_.begin(),
+                                image_before_.begin() + static_cast<std::ptrdiff_t>(capacity)));
 }
 
 TEST_F(SpiWriteTest, EmptyImageOnSpiFlashSendsNoData) {
