@@ -130,6 +130,7 @@ bool ReadChip(OperationContext& ctx) {
   // Part of a chip is never passed off as the chip: after a failure the chip data
   // file stays as it was.
   if (success && !file.Commit()) {
+    host.ShowProgress(false);
     file_failed = true;
     success = false;
   }
