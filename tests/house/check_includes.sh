@@ -13,31 +13,26 @@ else
 fi
 [ ${#files[@]} -gt 0 ] || { echo "no sources found under $root/src"; exit 2; }
 
-breaches=0
-breach() { echo "$1: $2"; breaches=$((breaches + 1)); }
-for f in "${files[@]}"; do
-  [ -f "$f" ] || continue
-  floor=${f#src/}
-  floor=${floor%%/*}
-  while IFS= read -r line; do
-    target=$(sed -E 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*[<"]([^">]+)[">].*/\1/' <<<"$line")
-    case $floor in
-      state)
-        case $target in
-          */*) [[ $target == state/* ]] || breach "$f" "the ground floor includes $target" ;;
-        esac ;;
-      catalogue|device|buffer|firmware|operations|net|sim)
-        case $target in
-          app/*|cli/*|gui/*) breach "$f" "a lower floor includes $target" ;;
-        esac ;;
-    esac
-    if [[ $floor != gui ]] && [[ $target =~ ^Q[A-Za-z]*(/|$) ]]; then
-      breach "$f" "Qt outside gui/: $target"
-    fi
-  done < <(grep -E '^[[:space:]]*#[[:space:]]*include' "$f")
-done
-if [ $breaches -gt 0 ]; then
-  echo "$breaches include(s) break the house rule"
-  exit 1
-fi
-echo "${#files[@]} sources: includes run down"
+# One pass over every include line: "file:target".
+grep -H -E '^[[:space:]]*#[[:space:]]*include' "${files[@]}" 2>/dev/null |
+  awk -v count="${#files[@]}" '
+    {
+      file = substr($0, 1, index($0, ":") - 1)
+      line = substr($0, index($0, ":") + 1)
+      if (!match(line, /[<"][^">]+[">]/)) next
+      target = substr(line, RSTART + 1, RLENGTH - 2)
+      floor = file; sub(/^src\//, "", floor); sub(/\/.*/, "", floor)
+      if (floor == "state" && target ~ /\// && target !~ /^state\//) {
+        print file ": the ground floor includes " target; breaches++
+      } else if (floor ~ /^(catalogue|device|buffer|firmware|operations|net|sim)$/ &&
+                 target ~ /^(app|cli|gui)\//) {
+        print file ": a lower floor includes " target; breaches++
+      }
+      if (floor != "gui" && target ~ /^Q[A-Za-z]*(\/|$)/) {
+        print file ": Qt outside gui/: " target; breaches++
+      }
+    }
+    END {
+      if (breaches > 0) { print breaches " include(s) break the house rule"; exit 1 }
+      print count " sources: includes run down"
+    }'
