@@ -1,6 +1,7 @@
 #include "sim/virtual_chip.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -90,6 +91,25 @@ bool VirtualChip::UseImageFile(const std::filesystem::path& path, std::string* e
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     if (error) *error = "cannot inspect " + path.string() + ": " + std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  // Our own earlier hold on the same file would refuse us below.
+  struct stat held {};
+  if (fd_ >= 0 && ::fstat(fd_, &held) == 0 && held.st_dev == st.st_dev &&
+      held.st_ino == st.st_ino) {
+    ::close(fd_);
+    fd_ = -1;
+  }
+  // One simulated chip per file: two programs writing the same image would interleave
+  // their bytes. The lock lasts as long as the descriptor.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    const int reason = errno;
+    if (error)
+      *error = reason == EWOULDBLOCK
+                   ? path.string() + " is in use by another simulated programmer (another "
+                                     "process has it open)"
+                   : "cannot lock " + path.string() + ": " + std::strerror(reason);
     ::close(fd);
     return false;
   }

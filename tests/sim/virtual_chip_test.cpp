@@ -101,6 +101,35 @@ TEST(VirtualChip, ImageFileIsCreatedErasedAndKeepsContentsBetweenRuns) {
   EXPECT_NE(error.find("/nonexistent-dir/x.bin"), std::string::npos);
 }
 
+// Two chips on one image would interleave their writes: the second is refused, and
+// neither its extension nor its erase touches the file.
+TEST(VirtualChip, ImageFileIsHeldByOneChipAtATime) {
+  const auto path = TempPath("held.bin");
+  std::filesystem::remove(path);
+  std::string error;
+  {
+    VirtualChip first(testing::SpiFlash(4096));
+    ASSERT_TRUE(first.UseImageFile(path));
+    const std::uint8_t data[2] = {0x00, 0x11};
+    first.Program(0, data, 2);
+
+    VirtualChip second(testing::SpiFlash(8192));
+    EXPECT_FALSE(second.UseImageFile(path, &error));
+    EXPECT_FALSE(second.IsFileBacked());
+    EXPECT_NE(error.find("in use"), std::string::npos) << error;
+    EXPECT_EQ(std::filesystem::file_size(path), 4096u);
+    EXPECT_EQ(first.ReadRange(0, 2), (Bytes{0x00, 0x11}));
+
+    // The holder itself may take the file up again.
+    EXPECT_TRUE(first.UseImageFile(path, &error)) << error;
+  }
+  // Released with the chip.
+  VirtualChip later(testing::SpiFlash(4096));
+  EXPECT_TRUE(later.UseImageFile(path, &error)) << error;
+  EXPECT_EQ(later.ReadRange(0, 2), (Bytes{0x00, 0x11}));
+  std::filesystem::remove(path);
+}
+
 TEST(VirtualChip, EveryShippedRecordMakesAChipOfItsFamily) {
   std::ifstream in(TARVIX_DATABASE_TXT, std::ios::binary);
   const std::vector<std::uint8_t> text((std::istreambuf_iterator<char>(in)), {});
