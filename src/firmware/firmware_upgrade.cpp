@@ -50,6 +50,7 @@ class Upgrade {
     last_payload_byte_ = info->last_payload_byte;
     blocks_ = UpgradeBlockCount(size_);
 
+    if (dialog_.StopRequested()) return Stopped(false);
     if (state_.dfu_mode.load() == 0) {
       if (const int failure = EnterDfuMode(); failure != 0) return failure;
     }
@@ -72,6 +73,14 @@ class Upgrade {
   // Reads `size` bytes; the count received, or a negative number.
   int Read(std::uint8_t* data, int size, int timeout_ms) {
     return link_.BulkRead(data, size, timeout_ms);
+  }
+
+  // Ends the exchange the way a failure does, so the loader waits for a new start.
+  int Stopped(bool exchanging) {
+    if (exchanging) Frame(upgrade_frame::kIdle);
+    host_.ShowStatus(upgrade_text::kStopped, true, false);
+    Show(upgrade_text::kStopped);
+    return kUpgradeStopped;
   }
 
   int FileError() {
@@ -133,6 +142,7 @@ class Upgrade {
   int Erase() {
     Show(upgrade_text::kErasing);
     for (std::uint64_t b = 0; b < blocks_; ++b) {
+      if (dialog_.StopRequested()) return Stopped(true);
       Frame(upgrade_frame::kEraseBlock, static_cast<std::uint8_t>(b & 0xFF));
       clock_.SleepMs(kEraseWaitMs);
       std::uint8_t reply = 0;
@@ -160,6 +170,7 @@ class Upgrade {
     Frame(upgrade_frame::kBeginTransfer);
     std::array<std::uint8_t, kUpgradePieceSize> piece{};
     for (std::uint64_t sent = 0;;) {
+      if (sent % kUpgradeBlockSize == 0 && dialog_.StopRequested()) return Stopped(true);
       const std::int64_t n = file_.ReadAt(sent, piece);
       if (n < 0) return FileFailedLater();
       if (n == 0) break;
@@ -193,6 +204,7 @@ class Upgrade {
     std::array<std::uint8_t, kUpgradeBlockSize> expected{};
     std::array<std::uint8_t, kUpgradeBlockSize> got{};
     for (std::uint64_t k = 1; k <= blocks_; ++k) {
+      if (dialog_.StopRequested()) return Stopped(true);
       const std::uint64_t offset = (k - 1) * kUpgradeBlockSize;
       Frame(upgrade_frame::kReadBackBlock);
       const std::int64_t n = file_.ReadAt(offset, expected);
@@ -313,6 +325,7 @@ int UpgradeFirmware(UsbLink& link, CommandPacket& packet, Host& host, MainState&
   // Running from the first step, not only from the start frame: the dialog must not
   // close (or start a second run) while the worker still reports into it.
   dialog.SetRunning(true);
+  dialog.ClearStop();
   Upgrade upgrade(link, packet, host, state, clock, dialog);
   const int result = upgrade.Run();
   dialog.SetRunning(false);

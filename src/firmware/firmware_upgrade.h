@@ -53,6 +53,9 @@ inline constexpr char kFinishRefused[] = "verify failed#10";
 inline constexpr char kFinishUnanswered[] = "verify failed#11";
 inline constexpr char kVerifiedAll[] = "verified100%";
 inline constexpr char kSucceeded[] = "firmware upgrade succeed.please restart the device.";
+// A stop asked for between blocks (the command-line tool's Ctrl-C; the dialog cannot
+// close while an upgrade runs). A programmer already switched stays in its update mode.
+inline constexpr char kStopped[] = "firmware upgrade stopped";
 }  // namespace upgrade_text
 
 // ShortFrame codes of the update exchange.
@@ -114,6 +117,11 @@ class FirmwareUpgradeDialog {
   [[nodiscard]] Bar CurrentBar() const;
   void SetBarListener(BarListener listener);
 
+  // Asks a running upgrade to stop before its next block; the next upgrade clears it.
+  void RequestStop() { stop_.store(true); }
+  [[nodiscard]] bool StopRequested() const { return stop_.load(); }
+  void ClearStop() { stop_.store(false); }
+
  private:
   mutable std::mutex mutex_;
   std::filesystem::path path_;
@@ -121,12 +129,14 @@ class FirmwareUpgradeDialog {
   Bar bar_;
   BarListener listener_;
   std::atomic<bool> running_{false};
+  std::atomic<bool> stop_{false};
 };
 
 // 0 on success; otherwise the failure number (1 to 11), or kUpgradeNoProgrammer when
 // the programmer could not be opened at the start.
 inline constexpr int kUpgradeSucceeded = 0;
 inline constexpr int kUpgradeNoProgrammer = -1;
+inline constexpr int kUpgradeStopped = -2;
 
 // Worker command 21 on the file the dialog holds. Reports through `host` and the
 // dialog's bar; leaves the DFU-mode flag set whatever happens after the switch.

@@ -303,6 +303,7 @@ std::string NextFillProgress(const std::string& current, std::uint64_t index) {
 
 bool RunChipFill(OperationContext& ctx, ChipFillDialog& dialog) {
   Host& host = ctx.host;
+  dialog.ClearStop();
   if (RefuseInDfuMode(ctx)) return false;
 
   const FillFields fields = dialog.Fields();
@@ -335,8 +336,14 @@ bool RunChipFill(OperationContext& ctx, ChipFillDialog& dialog) {
 
   BlockExchange exchange(ctx, *plan);
   bool link_error = false;
+  bool stopped = false;
   std::uint64_t index = 0;
   for (std::uint64_t f = blocks.first; f < blocks.end; f += plan->block_size, ++index) {
+    // Between blocks only: a block read from the chip is always written back whole.
+    if (dialog.StopRequested()) {
+      stopped = true;
+      break;
+    }
     const auto address = BigEndian32(static_cast<std::uint32_t>(f));
     if (!SendCommand(ctx.link, ctx.packet, command_code::kChipFill, kFillCommandTimeoutMs,
                      address)) {
@@ -363,12 +370,15 @@ bool RunChipFill(OperationContext& ctx, ChipFillDialog& dialog) {
   if (link_error) {
     dialog.SetStateLine(fill_text::kLinkError);
     host.ShowStatus(fill_text::kLinkError, true, true);
+  } else if (stopped) {
+    dialog.SetStateLine(fill_text::kStopped);
+    host.ShowStatus(fill_text::kStopped, true, false);
   } else {
     dialog.SetStateLine(fill_text::kSucceeded);
     host.ShowStatus(fill_text::kSucceeded, false, false);
   }
   dialog.EnableCancel(true);
-  return !link_error;
+  return !link_error && !stopped;
 }
 
 }  // namespace tarvix

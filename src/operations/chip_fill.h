@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -40,6 +41,9 @@ inline constexpr char kOutOfRange[] = "the address is out of chip range";
 inline constexpr char kFilling[] = "chip filling...";
 inline constexpr char kLinkError[] = "device connect error!";
 inline constexpr char kSucceeded[] = "Fill succeed";
+// A stop asked for between blocks (the command-line tool's Ctrl-C; the dialog's Cancel
+// is disabled while blocks are written).
+inline constexpr char kStopped[] = "chip fill stopped";
 }  // namespace fill_text
 
 enum class FillField : std::uint8_t { kAddress, kLength, kDataByte, kDataWord };
@@ -94,6 +98,11 @@ class ChipFillDialog {
   // Called on the thread that changed the state line or the Cancel button.
   void SetListener(Listener listener);
 
+  // Asks a running fill to stop before its next block; the next fill clears it.
+  void RequestStop() { stop_.store(true); }
+  [[nodiscard]] bool StopRequested() const { return stop_.load(); }
+  void ClearStop() { stop_.store(false); }
+
  private:
   void Notify();
 
@@ -103,6 +112,7 @@ class ChipFillDialog {
   std::string state_line_;
   bool cancel_enabled_ = true;
   Listener listener_;
+  std::atomic<bool> stop_{false};
 };
 
 // Size in bytes of the block the programmer rewrites, from the packet's sector and

@@ -69,12 +69,16 @@ enum class Pass { kNone, kMainIdHighByte, kMainIdLowByte, kSecondaryId };
 
 struct Decision {
   Pass pass = Pass::kNone;
+  std::uint32_t id = 0;  // the candidate that matched
   std::vector<std::int32_t> matches;
 };
 
 class Recogniser {
  public:
-  Recogniser(OperationContext& ctx, Mode mode) : ctx_(ctx), mode_(mode) {}
+  Recogniser(OperationContext& ctx, Mode mode, RecognitionFindings* findings)
+      : ctx_(ctx), mode_(mode), findings_(findings) {
+    if (findings_ != nullptr) *findings_ = {};
+  }
 
   int Run();
 
@@ -101,8 +105,15 @@ class Recogniser {
   [[nodiscard]] Decision Lookup(const std::vector<std::uint32_t>& candidates) const;
   int Restore(int result);
 
+  void Found(const std::string& id_text, std::vector<std::int32_t> matches = {}) {
+    if (findings_ == nullptr) return;
+    findings_->id_text = id_text;
+    findings_->matches = std::move(matches);
+  }
+
   OperationContext& ctx_;
   Mode mode_;
+  RecognitionFindings* findings_;
   std::vector<std::uint32_t> ids_;  // stored in probe order, at most one per probe
 };
 
@@ -193,6 +204,8 @@ std::optional<int> Recogniser::RunProbe(std::size_t index, char& previous_group)
   const std::uint32_t id =
       (std::uint32_t{reply[0]} << 16) | (std::uint32_t{reply[1]} << 8) | reply[2];
   const std::string text = ChipCatalogue::IdText(id);
+  if (text == kIdDfuMode || text == kId24Eeprom || text == kId25Eeprom || text == kId93Eeprom)
+    Found(text);
 
   if (text == kIdDfuMode) {
     ctx_.host.ShowStatus(kDfuMode, true, false);
@@ -246,6 +259,7 @@ Decision Recogniser::Lookup(const std::vector<std::uint32_t>& candidates) const 
     decision.matches = ctx_.catalogue.RecordsByMainId(id);
     if (!decision.matches.empty()) {
       decision.pass = Pass::kMainIdHighByte;
+      decision.id = id;
       return decision;
     }
   }
@@ -254,6 +268,7 @@ Decision Recogniser::Lookup(const std::vector<std::uint32_t>& candidates) const 
     decision.matches = ctx_.catalogue.RecordsByMainId(id);
     if (!decision.matches.empty()) {
       decision.pass = Pass::kMainIdLowByte;
+      decision.id = id;
       return decision;
     }
   }
@@ -261,6 +276,7 @@ Decision Recogniser::Lookup(const std::vector<std::uint32_t>& candidates) const 
     decision.matches = ctx_.catalogue.RecordsBySecondaryId(id);
     if (!decision.matches.empty()) {
       decision.pass = Pass::kSecondaryId;
+      decision.id = id;
       return decision;
     }
   }
@@ -284,6 +300,8 @@ std::optional<int> Recogniser::Evaluate() {
   if (candidates.empty()) return std::nullopt;
 
   const Decision decision = Lookup(candidates);
+  Found(ChipCatalogue::IdText(decision.matches.empty() ? candidates.front() : decision.id),
+        decision.matches);
   if (decision.matches.empty()) {
     ctx_.host.ShowStatus(kFindUnrecognised, false, false);
     if (IsTestCommand()) Box(std::string(kFindUnrecognised) + "   ", BoxIcon::kInformation);
@@ -339,12 +357,12 @@ int Recogniser::Restore(int result) {
 
 }  // namespace
 
-int ChipRecognition(OperationContext& ctx, bool /*flag*/) {
-  return Recogniser(ctx, Mode::kRecognition).Run();
+int ChipRecognition(OperationContext& ctx, bool /*flag*/, RecognitionFindings* findings) {
+  return Recogniser(ctx, Mode::kRecognition, findings).Run();
 }
 
-int ChipTest(OperationContext& ctx) {
-  return Recogniser(ctx, Mode::kTest).Run();
+int ChipTest(OperationContext& ctx, RecognitionFindings* findings) {
+  return Recogniser(ctx, Mode::kTest, findings).Run();
 }
 
 }  // namespace tarvix
