@@ -1,12 +1,5 @@
 // detect, read, write, verify, erase, blank, auto: the chip operations, run through
-// the same Program (start-up, worker, operations) as the window. The worker runs on
-// the calling thread (Worker::RunUntilIdle), so a command runs exactly as the worker
-// would run it, after-run steps included, and the tool ends when the worker goes idle.
-//
-// The private files ("kest2.dll", "k_est0.dll", "k_est1.dll", the operation log) live
-// in the current directory, as for the window.
-#include <csignal>
-#include <cstdlib>
+// the same Program (start-up, worker, operations) as the window.
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -15,11 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "app/program.h"
 #include "buffer/stream_copy.h"
+#include "cli/chip_session.h"
 #include "cli/cli_context.h"
-#include "cli/cli_host.h"
-#include "cli/device_setup.h"
+#include "cli/file_reasons.h"
 #include "operations/auto_sequence.h"
 #include "operations/blank_check.h"
 #include "operations/erase.h"
@@ -34,64 +26,6 @@ namespace tarvix::cli {
 namespace {
 
 namespace w = worker_command;
-
-// What Ctrl-C reaches: the bulk flag and the running operation's stop request.
-std::atomic<std::uint8_t>* g_bulk_flag = nullptr;
-std::atomic<std::uint8_t>* g_stop_flag = nullptr;
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) {
-  g_interrupted = 1;
-  // Lock-free atomics: safe in a signal handler.
-  if (g_bulk_flag != nullptr) g_bulk_flag->store(0);
-  if (g_stop_flag != nullptr) g_stop_flag->store(1);
-}
-
-// Ctrl-C ends bulk mode after the chip under way, and asks a single operation to stop.
-class InterruptScope {
- public:
-  InterruptScope(std::atomic<std::uint8_t>* bulk, std::atomic<std::uint8_t>* stop) {
-    g_interrupted = 0;
-    g_bulk_flag = bulk;
-    g_stop_flag = stop;
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &previous_);
-  }
-  ~InterruptScope() {
-    ::sigaction(SIGINT, &previous_, nullptr);
-    g_bulk_flag = nullptr;
-    g_stop_flag = nullptr;
-  }
-  InterruptScope(const InterruptScope&) = delete;
-  InterruptScope& operator=(const InterruptScope&) = delete;
-
- private:
-  struct sigaction previous_ {};
-};
-
-// The tool's host. A verify that finds a run of differences would ask once per byte;
-// with --yes the first difference is shown and the rest are only counted.
-class ChipHost final : public CliHost {
- public:
-  using CliHost::CliHost;
-  BoxAnswer MessageBox(std::string_view text, std::string_view title, BoxIcon icon,
-                       BoxButtons buttons) override {
-    if (yes_ && buttons == BoxButtons::kYesNoCancel && title == kVerifyMismatchTitle) {
-      if (mismatch_shown_) return BoxAnswer::kNo;
-      mismatch_shown_ = true;
-      CliHost::MessageBox(text, title, icon, BoxButtons::kOk);
-      return BoxAnswer::kNo;
-    }
-    return CliHost::MessageBox(text, title, icon, buttons);
-  }
-  void SetYes(bool yes) { yes_ = yes; }
-
- private:
-  bool yes_ = false;
-  bool mismatch_shown_ = false;
-};
 
 // The simulated operator of a bulk run: some time after each chip is done it takes
 // the chip out and, as long again later, puts a fresh one from the same box in.
@@ -211,24 +145,200 @@ std::string ParseChipArgs(ChipCommand command, const std::vector<std::string>& a
 }
 
 // Copies the chip data file to the user's file, through a file beside it, so a
-// failure never leaves half a file under the user's name.
-bool SaveChipData(const std::filesystem::path& from, const std::filesystem::path& to) {
+// failure never leaves half a file under the user's name. The reason on failure.
+std::string SaveChipData(ChipSession& session, const std::filesystem::path& from,
+                         const std::filesystem::path& to) {
   UniqueFd in = OpenRegularForReading(from);
-  if (!in.Valid()) return false;
+  if (!in.Valid()) return from.string() + ": " + WhyUnreadable(from);
   const std::int64_t length = FileLength(in.Get());
   const std::filesystem::path part = to.string() + ".part";
+  if (const std::string why = WhyUnwritable(part); !why.empty()) return why;
+  session.SetPartialFile(part);
   UniqueFd out = CreateTruncated(part);
-  if (length < 0 || !out.Valid()) return false;
-  const bool ok =
-      CopyRange(in.Get(), 0, static_cast<std::uint64_t>(length), out.Get(), 0) == CopyResult::kOk &&
-      out.Close();
-  std::error_code ec;
-  if (ok) std::filesystem::rename(part, to, ec);
-  if (!ok || ec) {
-    std::filesystem::remove(part, ec);
-    return false;
+  std::string why;
+  if (length < 0 || !out.Valid()) {
+    why = "the file cannot be created";
+  } else if (CopyRange(in.Get(), 0, static_cast<std::uint64_t>(length), out.Get(), 0) !=
+                 CopyResult::kOk ||
+             !out.Close()) {
+    why = "writing failed (is the disk full?)";
+  } else {
+    std::error_code ec;
+    std::filesystem::rename(part, to, ec);
+    if (ec) why = ec.message();
   }
-  return true;
+  std::error_code ec;
+  if (!why.empty()) std::filesystem::remove(part, ec);
+  session.SetPartialFile({});
+  return why;
+}
+
+// The image for write, verify and auto; on failure the core's box is followed by the
+// path and the reason.
+bool LoadImage(ChipSession& s, const std::string& file) {
+  if (s.program().Files().Load(file, true)) return true;
+  std::string why = WhyUnreadable(file);
+  std::string path = file;
+  if (why.empty()) {
+    path = s.program().State().paths.working_copy.string();
+    why = WhyUnwritable(path);
+    if (!why.empty()) why += " (the working copy of the image, in the current folder)";
+  }
+  if (why.empty()) why = "it could not be read";
+  s.host().BreakLine();
+  std::cerr << "tarvix-cli: " << path << ": " << why << "\n";
+  return false;
+}
+
+// The steps of an auto run; after a Ctrl-C no further step starts, and a step that
+// ended early (erase reports a stopped erase as done) does not count as done.
+AutoSteps InterruptibleSteps(ChipSession& s) {
+  const AutoSteps steps = ChipAutoSteps(s.ctx());
+  const auto guard = [&s](std::function<bool(bool)> step) {
+    return [&s, step = std::move(step)](bool pre_check) {
+      if (s.Interrupted()) return false;
+      const bool ok = step(pre_check);
+      return ok && !s.Interrupted();
+    };
+  };
+  return {guard(steps.erase), guard(steps.write), guard(steps.verify)};
+}
+
+// What the first chip of a bulk run is asked; the later chips are not.
+std::string BulkQuestion(const Settings& settings) {
+  std::string steps;
+  const auto add = [&steps](const char* word) {
+    if (!steps.empty()) steps += ", ";
+    steps += word;
+  };
+  if (settings.IsOn(SettingItem::kBulkErase)) add("erased");
+  if (settings.IsOn(SettingItem::kBulkWrite)) add("written");
+  if (settings.IsOn(SettingItem::kBulkVerify)) add("verified");
+  if (steps.empty()) steps = "counted (no step is chosen in \"Bulk Process\")";
+  return "bulk mode: every chip put in the socket will be " + steps +
+         " without another question ! continue ?";
+}
+
+void PrintChipJson(std::ostream& out, const ChipRecord* record, const MainState& state) {
+  if (record == nullptr) return;
+  out << ",\"chip\":{\"type\":" << JsonString(record->type)
+      << ",\"manufacturer\":" << JsonString(record->manufacturer)
+      << ",\"model\":" << JsonString(record->model)
+      << ",\"capacity_bytes\":" << state.chip_capacity.load() << "}";
+}
+
+int RunAuto(Context& c, ChipSession& s, const ChipArgs& args) {
+  const bool json = c.options().json;
+  Program& program = s.program();
+  OperationContext& ctx = s.ctx();
+  MainState& state = program.State();
+  struct ChipResult {
+    int number;
+    bool ok;
+    int socket;  // simulated chip number, 0 with a real programmer
+    std::string status;
+  };
+  std::vector<ChipResult> chips;
+  bool interrupted_chip = false;
+  std::optional<SimOperator> sim_operator;
+  Device& device = s.device();
+  if (args.bulk && device.sim != nullptr && device.sim->Programmer().chip() != nullptr)
+    sim_operator.emplace(*device.sim, device.sim->Programmer().chip()->description(),
+                         args.swap_ms);
+  const AutoSteps steps = InterruptibleSteps(s);
+  bool ok = false;
+
+  const auto finish_chip = [&](bool run_ok, std::string status) {
+    ChipResult r{static_cast<int>(chips.size()) + 1, run_ok,
+                 sim_operator ? sim_operator->InSocket() : 0, std::move(status)};
+    if (!json) {
+      s.host().BreakLine();
+      std::cout << "chip " << r.number << ": " << (r.ok ? "pass" : "fail");
+      if (r.socket > 0) std::cout << " (simulated chip #" << r.socket << ")";
+      std::cout << "  " << r.status << std::endl;
+    }
+    chips.push_back(std::move(r));
+    if (args.bulk_count > 0 && static_cast<std::int64_t>(chips.size()) >= args.bulk_count)
+      state.bulk_mode = 0;
+    else if (sim_operator)
+      sim_operator->ChipDone();
+  };
+
+  const auto wait_for_next = [&] {
+    if (state.bulk_mode.load() == 0) return;
+    s.host().SetWaiting(true);
+    s.host().Notice(kWaitingForChip);
+  };
+  program.SetOperation(w::kAuto, [&] {
+    s.host().SetWaiting(false);
+    // Every chip after the first must be the run's chip too.
+    if (args.bulk && !chips.empty() && !s.Interrupted()) {
+      const std::string refusal = s.CheckSwappedChip();
+      if (!refusal.empty()) {
+        s.host().BreakLine();
+        std::cerr << "tarvix-cli: " << refusal << "\n";
+        finish_chip(false, refusal);
+        wait_for_next();
+        return;
+      }
+    }
+    const bool run_ok = AutoSequence(ctx, steps);
+    ok = run_ok;
+    if (!args.bulk) return;
+    // A chip finished before the Ctrl-C still counts; one stopped half-way does not.
+    if (s.Interrupted() && !run_ok) {
+      interrupted_chip = true;
+      return;
+    }
+    finish_chip(run_ok, s.host().LastStatus());
+    wait_for_next();
+  });
+
+  if (args.bulk) {
+    if (!s.host().Confirm(BulkQuestion(program.SettingsMenu()))) return kExitFailed;
+    program.Bulk().Press();  // refuses, with its message, without "Auto Recognize"
+    if (state.bulk_mode.load() == 0) return s.Interrupted() ? s.InterruptedExit() : kExitFailed;
+  } else {
+    program.TheWorker().Give(w::kAuto);
+  }
+  program.TheWorker().RunUntilIdle();
+  s.host().SetWaiting(false);
+  const bool interrupted = s.Interrupted();
+
+  if (!args.bulk) {
+    if (interrupted) ok = false;
+    if (json)
+      std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(s.host().LastStatus())
+                << ",\"file\":" << JsonString(args.file)
+                << (interrupted ? ",\"interrupted\":true" : "") << "}\n";
+    if (interrupted) return s.InterruptedExit();
+    return ok ? kExitOk : kExitFailed;
+  }
+  int passed = 0;
+  for (const ChipResult& r : chips) passed += r.ok ? 1 : 0;
+  const int failed = static_cast<int>(chips.size()) - passed;
+  const bool all_ok = !chips.empty() && failed == 0 && !interrupted;
+  if (json) {
+    std::cout << "{\"ok\":" << JsonBool(all_ok)
+              << ",\"status\":" << JsonString(s.host().LastStatus())
+              << ",\"file\":" << JsonString(args.file) << ",\"passed\":" << passed
+              << ",\"failed\":" << failed << ",\"interrupted\":" << JsonBool(interrupted)
+              << ",\"chips\":[";
+    for (std::size_t i = 0; i < chips.size(); ++i) {
+      const ChipResult& r = chips[i];
+      std::cout << (i ? "," : "") << "{\"chip\":" << r.number << ",\"ok\":" << JsonBool(r.ok)
+                << ",\"simulated_chip\":" << r.socket << ",\"status\":" << JsonString(r.status)
+                << "}";
+    }
+    std::cout << "]}\n";
+  } else {
+    s.host().BreakLine();
+    if (interrupted_chip)
+      std::cout << "chip " << chips.size() + 1 << ": interrupted, not counted\n";
+    std::cout << "passed: " << passed << "  failed: " << failed << "\n";
+  }
+  if (interrupted) return s.InterruptedExit();
+  return all_ok ? kExitOk : kExitFailed;
 }
 
 int RunChipCommand(Context& c, ChipCommand command) {
@@ -239,187 +349,83 @@ int RunChipCommand(Context& c, ChipCommand command) {
   const CommandInfo info = Info(command);
   const bool json = c.options().json;
 
-  if (c.catalogue().Count() == 0 && !c.LoadCatalogue()) return kExitFailed;
-  std::optional<Device> device = MakeDevice(c);
-  if (!device) return kExitFailed;
-
-  ChipHost host(CliHostOptions::FromTerminal(c.options().yes));
-  host.SetYes(c.options().yes);
-  ProgramOptions options;
-  options.base = std::filesystem::current_path();
-  options.catalogue = &c.catalogue();
-  options.worker_thread = false;
-  options.device_change_notices = false;
-  Program program(options, *device->backend, *device->clock, host);
-  OperationContext& ctx = program.Context();
+  std::unique_ptr<ChipSession> session = ChipSession::Open(c, true);
+  if (!session) return kExitFailed;
+  ChipSession& s = *session;
+  Program& program = s.program();
+  OperationContext& ctx = s.ctx();
   MainState& state = program.State();
-  Worker& worker = program.TheWorker();
 
-  program.StartUp();
-  const Options& o = c.options();
-  if (o.type || o.manufacturer || o.chip) {
-    // The record the user named stays selected: no recognition at start-up.
-    program.Selection().SelectRecord(c.state().selected_chip_index.load());
-    state.command_code = w::kIdle;
-  } else {
-    worker.RunUntilIdle();
-  }
-
-  // Each command's routine keeps its result for the report.
-  int test_result = kNoProgrammer;
-  bool ok = false;
-  switch (command) {
-    case ChipCommand::kDetect:
-      program.SetOperation(info.code, [&] {
-        test_result = ChipTest(ctx);
-        ok = test_result >= 0;
-      });
-      break;
-    case ChipCommand::kRead:
-      program.SetOperation(info.code, [&] { ok = ReadChip(ctx); });
-      break;
-    case ChipCommand::kWrite:
-      program.SetOperation(info.code, [&] { ok = WriteChip(ctx, true); });
-      break;
-    case ChipCommand::kVerify:
-      program.SetOperation(info.code, [&] { ok = VerifyChip(ctx, true); });
-      break;
-    case ChipCommand::kErase:
-      program.SetOperation(info.code, [&] { ok = EraseChip(ctx, true); });
-      break;
-    case ChipCommand::kBlank:
-      program.SetOperation(info.code, [&] { ok = BlankCheck(ctx); });
-      break;
-    case ChipCommand::kAuto:
-      break;
+  s.StartUp();
+  if (s.Interrupted()) return s.InterruptedExit();
+  if (command != ChipCommand::kDetect && !s.ChipSettled()) {
+    if (json)
+      std::cout << "{\"ok\":false,\"status\":" << JsonString(s.host().LastStatus())
+                << ",\"identified\":false}\n";
+    return kExitFailed;
   }
 
   if (command == ChipCommand::kWrite || command == ChipCommand::kVerify ||
       command == ChipCommand::kAuto) {
-    if (!std::filesystem::exists(args.file)) {
-      std::cerr << "tarvix-cli: cannot open " << args.file << "\n";
-      return kExitFailed;
-    }
-    if (!program.Files().Load(args.file, true)) {
+    if (!LoadImage(s, args.file)) {
       if (json)
-        std::cout << "{\"ok\":false,\"status\":" << JsonString(host.LastStatus())
+        std::cout << "{\"ok\":false,\"status\":" << JsonString(s.host().LastStatus())
                   << ",\"file\":" << JsonString(args.file) << "}\n";
       return kExitFailed;
     }
   }
+  if (command == ChipCommand::kAuto) return RunAuto(c, s, args);
 
-  // ---- auto, once or in bulk ---------------------------------------------------
-  if (command == ChipCommand::kAuto) {
-    struct ChipResult {
-      int number;
-      bool ok;
-      int socket;  // simulated chip number, 0 with a real programmer
-      std::string status;
-    };
-    std::vector<ChipResult> chips;
-    std::optional<SimOperator> sim_operator;
-    if (args.bulk && device->sim != nullptr && device->sim->Programmer().chip() != nullptr)
-      sim_operator.emplace(*device->sim, device->sim->Programmer().chip()->description(),
-                           args.swap_ms);
-    program.SetOperation(w::kAuto, [&] {
-      const bool run_ok = AutoSequence(ctx);
-      ok = run_ok;
-      if (!args.bulk) return;
-      ChipResult r{static_cast<int>(chips.size()) + 1, run_ok,
-                   sim_operator ? sim_operator->InSocket() : 0, host.LastStatus()};
-      if (!json) {
-        std::cout << "chip " << r.number << ": " << (r.ok ? "pass" : "fail");
-        if (r.socket > 0) std::cout << " (simulated chip #" << r.socket << ")";
-        std::cout << "  " << r.status << std::endl;
-      }
-      chips.push_back(std::move(r));
-      if (args.bulk_count > 0 && static_cast<std::int64_t>(chips.size()) >= args.bulk_count)
-        state.bulk_mode = 0;
-      else if (sim_operator)
-        sim_operator->ChipDone();
-    });
-
-    InterruptScope interrupt(&state.bulk_mode, nullptr);
-    if (args.bulk) {
-      program.Bulk().Press();  // refuses, with its message, without "Auto Recognize"
-      if (state.bulk_mode.load() == 0) return kExitFailed;
-    } else {
-      worker.Give(w::kAuto);
-    }
-    worker.RunUntilIdle();
-
-    if (!args.bulk) {
-      if (json)
-        std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(host.LastStatus())
-                  << ",\"file\":" << JsonString(args.file) << "}\n";
-      return ok ? kExitOk : kExitFailed;
-    }
-    int passed = 0;
-    for (const ChipResult& r : chips) passed += r.ok ? 1 : 0;
-    const int failed = static_cast<int>(chips.size()) - passed;
-    const bool all_ok = !chips.empty() && failed == 0;
-    if (json) {
-      std::cout << "{\"ok\":" << JsonBool(all_ok) << ",\"status\":" << JsonString(host.LastStatus())
-                << ",\"file\":" << JsonString(args.file) << ",\"passed\":" << passed
-                << ",\"failed\":" << failed << ",\"interrupted\":" << JsonBool(g_interrupted != 0)
-                << ",\"chips\":[";
-      for (std::size_t i = 0; i < chips.size(); ++i) {
-        const ChipResult& r = chips[i];
-        std::cout << (i ? "," : "") << "{\"chip\":" << r.number << ",\"ok\":" << JsonBool(r.ok)
-                  << ",\"simulated_chip\":" << r.socket << ",\"status\":" << JsonString(r.status)
-                  << "}";
-      }
-      std::cout << "]}\n";
-    } else {
-      std::cout << "passed: " << passed << "  failed: " << failed << "\n";
-    }
-    return all_ok ? kExitOk : kExitFailed;
-  }
-
-  // ---- the other commands: one run --------------------------------------------------
-  std::atomic<std::uint8_t>* stop = nullptr;
+  // Each command's routine keeps its result for the report.
+  int test_result = kNoProgrammer;
+  bool ok = false;
+  Worker::Operation operation;
   switch (command) {
+    case ChipCommand::kDetect:
+      operation = [&] {
+        test_result = ChipTest(ctx);
+        ok = test_result >= 0;
+      };
+      break;
     case ChipCommand::kRead:
-      stop = &state.stop_read;
+      operation = [&] { ok = ReadChip(ctx); };
       break;
     case ChipCommand::kWrite:
-      stop = &state.stop_write;
+      operation = [&] { ok = WriteChip(ctx, true); };
       break;
     case ChipCommand::kVerify:
-      stop = &state.stop_verify;
+      operation = [&] { ok = VerifyChip(ctx, true); };
       break;
     case ChipCommand::kErase:
-      stop = &state.stop_erase;
+      operation = [&] { ok = EraseChip(ctx, true); };
       break;
     case ChipCommand::kBlank:
-      stop = &state.stop_blank;
+      operation = [&] { ok = BlankCheck(ctx); };
       break;
-    default:
+    case ChipCommand::kAuto:
       break;
   }
-  {
-    InterruptScope interrupt(nullptr, stop);
-    if (stop != nullptr) stop->store(0);
-    worker.Give(info.code);
-    worker.RunUntilIdle();
-  }
+  s.Run(info.code, std::move(operation));
   // A run the user stopped is not a success, whatever the operation made of it.
-  const bool interrupted = g_interrupted != 0;
+  const bool interrupted = s.Interrupted();
   if (interrupted) ok = false;
 
   bool saved = false;
   if (command == ChipCommand::kRead && ok) {
-    saved = SaveChipData(state.paths.chip_data, args.file);
+    const std::string why = SaveChipData(s, state.paths.chip_data, args.file);
+    saved = why.empty();
     if (!saved) {
-      std::cerr << "tarvix-cli: cannot write " << args.file << "\n";
+      s.host().BreakLine();
+      std::cerr << "tarvix-cli: cannot write " << args.file << ": " << why << "\n";
       ok = false;
     }
   }
 
   const ChipRecord* record = program.Selection().CurrentRecord();
+  s.host().BreakLine();
   if (json) {
     std::ostringstream out;
-    out << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(host.LastStatus());
+    out << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(s.host().LastStatus());
     if (interrupted) out << ",\"interrupted\":true";
     switch (command) {
       case ChipCommand::kDetect:
@@ -439,11 +445,7 @@ int RunChipCommand(Context& c, ChipCommand command) {
       default:
         break;
     }
-    if (record != nullptr)
-      out << ",\"chip\":{\"type\":" << JsonString(record->type)
-          << ",\"manufacturer\":" << JsonString(record->manufacturer)
-          << ",\"model\":" << JsonString(record->model)
-          << ",\"capacity_bytes\":" << state.chip_capacity.load() << "}";
+    PrintChipJson(out, record, state);
     out << "}\n";
     std::cout << out.str();
   } else if (command == ChipCommand::kDetect) {
@@ -454,16 +456,26 @@ int RunChipCommand(Context& c, ChipCommand command) {
   } else if (command == ChipCommand::kRead && saved) {
     std::cout << args.file << ": " << program.Image().Size() << " bytes\n";
   }
+  if (interrupted) return s.InterruptedExit();
   return ok ? kExitOk : kExitFailed;
 }
 
 const Registration kDetect{
-    {"detect", "detect                 chip test; the result code and the selected chip",
+    {"detect",
+     "detect                 chip test: prints the result code and the selected chip\n"
+     "                         result 1: found in the catalogue; 0: an EEPROM family (24, 25,\n"
+     "                         93: the model cannot be told by ID) or an SPI FLASH not in the\n"
+     "                         catalogue; -1: no chip (or the programmer is in its update\n"
+     "                         mode); -2: no programmer, or it cannot be opened",
      [](Context& c) { return RunChipCommand(c, ChipCommand::kDetect); }}};
-const Registration kRead{{"read", "read FILE              read the chip into FILE",
+const Registration kRead{{"read", "read FILE              read the whole chip into FILE",
                           [](Context& c) { return RunChipCommand(c, ChipCommand::kRead); }}};
-const Registration kWrite{{"write", "write FILE             write FILE to the chip",
-                           [](Context& c) { return RunChipCommand(c, ChipCommand::kWrite); }}};
+const Registration kWrite{
+    {"write",
+     "write FILE             program FILE into the chip WITHOUT erasing it first (an SPI\n"
+     "                         FLASH must be blank: use erase first, or auto, which erases,\n"
+     "                         writes and verifies)",
+     [](Context& c) { return RunChipCommand(c, ChipCommand::kWrite); }}};
 const Registration kVerify{{"verify", "verify FILE            compare the chip with FILE",
                             [](Context& c) { return RunChipCommand(c, ChipCommand::kVerify); }}};
 const Registration kErase{{"erase", "erase                  erase the chip",
@@ -473,11 +485,10 @@ const Registration kBlank{{"blank", "blank                  blank check",
 const Registration kAuto{
     {"auto",
      "auto FILE [--bulk [N]] [--sim-swap MS]\n"
-     "                         erase, write and verify; --bulk: one chip after another (N "
-     "chips,\n"
-     "                         or until Ctrl-C); --sim-swap: the simulated operator swaps "
-     "chips\n"
-     "                         MS ms after each (default 2000, at least 1000)",
+     "                         erase, write and verify; --bulk: one chip after another (N\n"
+     "                         chips, or until Ctrl-C), asking once before the first;\n"
+     "                         --sim-swap: the simulated operator swaps chips MS ms after\n"
+     "                         each (default 2000, at least 1000)",
      [](Context& c) { return RunChipCommand(c, ChipCommand::kAuto); }}};
 
 }  // namespace

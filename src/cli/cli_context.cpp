@@ -1,8 +1,11 @@
 #include "cli/cli_context.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <set>
 
 namespace tarvix::cli {
 namespace {
@@ -28,7 +31,56 @@ std::filesystem::path FindDatabase(const std::string& option) {
   return "database.dat";
 }
 
+std::string Upper(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return out;
+}
+
+// Edits (insert, delete, replace one character) that turn `a` into `b`.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+  std::vector<std::size_t> row(b.size() + 1);
+  for (std::size_t j = 0; j <= b.size(); ++j) row[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i) {
+    std::size_t diagonal = row[0];
+    row[0] = i;
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const std::size_t above = row[j];
+      row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+      diagonal = above;
+    }
+  }
+  return row[b.size()];
+}
+
 }  // namespace
+
+std::vector<std::string> NearestModels(const ChipCatalogue& catalogue, std::string_view model,
+                                       std::size_t most) {
+  const std::string wanted = Upper(model);
+  if (wanted.empty()) return {};
+  // Ranks in half edits: a model that starts with what was typed comes just after an
+  // exact match in other letter case, before any real slip.
+  std::vector<std::pair<std::size_t, std::string>> ranked;
+  std::set<std::string> seen;
+  for (std::uint32_t i = 0; i < catalogue.Count(); ++i) {
+    const std::string& name = catalogue.Record(i).model;
+    if (!seen.insert(name).second) continue;
+    const std::string upper = Upper(name);
+    std::size_t d = 2 * EditDistance(wanted, upper);
+    if (upper.rfind(wanted, 0) == 0) d = std::min<std::size_t>(d, upper == wanted ? 0 : 1);
+    ranked.emplace_back(d, name);
+  }
+  std::stable_sort(ranked.begin(), ranked.end(),
+                   [](const auto& x, const auto& y) { return x.first < y.first; });
+  const std::size_t limit = 2 * std::max<std::size_t>(2, wanted.size() / 3);
+  std::vector<std::string> out;
+  for (const auto& [d, name] : ranked) {
+    if (d > limit || out.size() >= most) break;
+    out.push_back(name);
+  }
+  return out;
+}
 
 Context::Context(Options options)
     : options_(std::move(options)), catalogue_(std::make_unique<ChipCatalogue>()) {
@@ -66,6 +118,13 @@ bool Context::LoadCatalogue() {
             << (options_.type ? " --type \"" + *options_.type + "\"" : "")
             << (options_.manufacturer ? " --manufacturer \"" + *options_.manufacturer + "\"" : "")
             << (options_.chip ? " --chip \"" + *options_.chip + "\"" : "") << "\n";
+  if (options_.chip) {
+    std::cerr << "--chip takes the exact model name as \"tarvix-cli chips\" lists it";
+    const std::vector<std::string> near = NearestModels(*catalogue_, *options_.chip, 6);
+    for (std::size_t i = 0; i < near.size(); ++i)
+      std::cerr << (i == 0 ? "; nearest: " : ", ") << near[i];
+    std::cerr << "\n";
+  }
   return false;
 }
 

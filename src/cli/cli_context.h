@@ -25,6 +25,7 @@ struct Options {
   std::string sim_model;  // empty: the default simulated chip
   std::string sim_image;
   std::string sim_timing = "instant";
+  bool sim_dfu = false;  // the simulated programmer starts in its update mode
   std::string database;
   std::optional<std::string> type, manufacturer, chip;
   bool yes = false;
@@ -71,6 +72,11 @@ const std::vector<Command>& Commands();
 struct Registration {
   explicit Registration(Command command) { RegisterCommand(std::move(command)); }
 };
+
+// Up to `most` catalogue model names closest to `model` (letter case aside), closest
+// first: for a --chip or --simulate name that matches no record.
+[[nodiscard]] std::vector<std::string> NearestModels(const ChipCatalogue& catalogue,
+                                                     std::string_view model, std::size_t most);
 
 // Usage error: prints the message and the usage line, returns kExitUsage.
 int UsageError(const std::string& message);

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <iostream>
 #include <string>
 
@@ -11,6 +12,8 @@ namespace tarvix::cli {
 
 namespace {
 constexpr int kBarWidth = 30;
+// Below this the rate is too uncertain for an estimate to help.
+constexpr std::int64_t kEtaAfterMs = 2000;
 
 bool IsYes(std::string answer) {
   answer.erase(
@@ -19,6 +22,29 @@ bool IsYes(std::string answer) {
   std::transform(answer.begin(), answer.end(), answer.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
   return answer == "y" || answer == "yes" || answer == "o" || answer == "ok";
+}
+
+// Every success text of the operations says "succeed" ("Read succeed.", "write
+// succeed,", "Fill succeed", "firmware upgrade succeed...").
+bool ClaimsSuccess(std::string_view text) {
+  std::string lower(text);
+  std::transform(lower.begin(), lower.end(), lower.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return lower.find("succeed") != std::string::npos;
+}
+
+// "Read13%" -> "Read%": what stays the same while one step runs.
+std::string CaptionWord(std::string_view caption) {
+  std::string word;
+  for (const char c : caption)
+    if (!std::isdigit(static_cast<unsigned char>(c))) word += c;
+  return word;
+}
+
+// The log pane's line is its time stamp, two blanks, then the text.
+std::size_t TextStart(const std::string& line) {
+  const std::size_t gap = line.find("  ");
+  return gap == std::string::npos ? 0 : gap + 2;
 }
 }  // namespace
 
@@ -39,19 +65,37 @@ std::string TerminalText(std::string_view text) {
   return out;
 }
 
+std::string MinutesSeconds(std::int64_t seconds) {
+  const std::int64_t s = std::max<std::int64_t>(seconds, 0);
+  const std::int64_t rest = s % 60;
+  return std::to_string(s / 60) + (rest < 10 ? ":0" : ":") + std::to_string(rest);
+}
+
 CliHost::CliHost(CliHostOptions options, LocalTimeSource clock, MainState* state)
-    : HostModel(std::move(clock), state), options_(options) {}
+    : HostModel(clock, state), options_(std::move(options)), clock_(std::move(clock)) {
+  if (!clock_) clock_ = SystemLocalTime;
+}
 
 std::ostream& CliHost::Err() {
   return options_.err != nullptr ? *options_.err : std::cerr;
+}
+
+std::int64_t CliHost::NowMs() const {
+  if (options_.now_ms) return options_.now_ms();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
 }
 
 void CliHost::ShowStatus(std::string_view text, bool red, bool beep) {
   {
     std::lock_guard lock(out_mutex_);
     last_status_ = text;
+    status_beeps_ = beep;
   }
   HostModel::ShowStatus(text, red, beep);
+  std::lock_guard lock(out_mutex_);
+  status_beeps_ = false;
 }
 
 std::string CliHost::LastStatus() const {
@@ -59,23 +103,43 @@ std::string CliHost::LastStatus() const {
   return last_status_;
 }
 
+void CliHost::CaptureBoxes(std::string title) {
+  std::lock_guard lock(out_mutex_);
+  capture_title_ = std::move(title);
+}
+
+std::string CliHost::CapturedBox() const {
+  std::lock_guard lock(out_mutex_);
+  return captured_;
+}
+
 BoxAnswer CliHost::MessageBox(std::string_view text, std::string_view title, BoxIcon /*icon*/,
                               BoxButtons buttons) {
   std::lock_guard lock(out_mutex_);
+  if (buttons == BoxButtons::kOk && !capture_title_.empty() && title == capture_title_) {
+    captured_ = text;
+    return BoxAnswer::kOk;
+  }
   const bool redraw = ClearBar();
   Err() << title << ": " << TerminalText(text) << "\n";
+  echoed_is_last_ = false;
   BoxAnswer answer = BoxAnswer::kOk;
   const bool yes_no = buttons == BoxButtons::kYesNo || buttons == BoxButtons::kYesNoCancel;
   const BoxAnswer accept = yes_no ? BoxAnswer::kYes : BoxAnswer::kOk;
   const BoxAnswer refuse = yes_no ? BoxAnswer::kNo : BoxAnswer::kCancel;
   if (buttons != BoxButtons::kOk) {
-    if (options_.yes) {
+    if (Interrupted()) {
+      answer = refuse;
+      Err() << "(interrupted: answered " << (yes_no ? "No" : "Cancel") << ")\n";
+    } else if (options_.yes) {
       answer = accept;
     } else if (options_.stdin_is_tty) {
       Err() << (yes_no ? "[y/n] " : "[ok/cancel] ") << std::flush;
       std::string line;
       std::istream& in = options_.in != nullptr ? *options_.in : std::cin;
-      answer = std::getline(in, line) && IsYes(line) ? accept : refuse;
+      // Ctrl-C at the prompt ends the read (no restart of the call): that refuses.
+      answer = std::getline(in, line) && !Interrupted() && IsYes(line) ? accept : refuse;
+      if (Interrupted()) Err() << "\n";
     } else {
       answer = refuse;
       Err() << "(not a terminal: answered " << (yes_no ? "No" : "Cancel")
@@ -97,11 +161,48 @@ void CliHost::InformationSound() {
   Beep();
 }
 
-void CliHost::LogLineAdded(const std::string& line, bool /*replaced*/) {
-  // A refreshed line is printed again: a terminal cannot rewrite what scrolled away.
+void CliHost::Notice(std::string_view text) {
   std::lock_guard lock(out_mutex_);
+  EchoLine(LogTimeStamp(clock_()) + std::string(text), text);
+}
+
+void CliHost::BreakLine() {
+  std::lock_guard lock(out_mutex_);
+  echoed_is_last_ = false;
+}
+
+void CliHost::SetWaiting(bool waiting) {
+  std::lock_guard lock(out_mutex_);
+  waiting_ = waiting;
+}
+
+void CliHost::LogLineAdded(const std::string& line, bool /*replaced*/) {
+  std::lock_guard lock(out_mutex_);
+  const std::size_t start = TextStart(line);
+  const std::string_view text = std::string_view(line).substr(start);
+  if (Interrupted() && ClaimsSuccess(text)) return;
+  if (waiting_ && !status_beeps_) {
+    EchoLine(line.substr(0, start) + kWaitingForChip, kWaitingForChip);
+    return;
+  }
+  EchoLine(line, text);
+}
+
+void CliHost::EchoLine(const std::string& stamped, std::string_view text) {
+  if (text == echoed_text_) {
+    // The pane refreshes a repeated text; a terminal can do so only while the line is
+    // still the last one, anything else would just print it again.
+    if (!options_.stderr_is_tty || !echoed_is_last_) return;
+    const bool redraw = ClearBar();
+    Err() << "\x1b[1A\r\x1b[K" << TerminalText(stamped) << "\n";
+    if (redraw) DrawBar();
+    Err().flush();
+    return;
+  }
   const bool redraw = ClearBar();
-  Err() << TerminalText(line) << "\n";
+  Err() << TerminalText(stamped) << "\n";
+  echoed_text_ = text;
+  echoed_is_last_ = true;
   if (redraw) DrawBar();
   Err().flush();
 }
@@ -111,6 +212,12 @@ void CliHost::ProgressChanged(const ProgressState& progress) {
   std::lock_guard lock(out_mutex_);
   const bool changed = progress.visible != bar_.visible || progress.position != bar_.position ||
                        progress.caption != bar_.caption;
+  // A new step (shown again, started over, or a new caption word) restarts the estimate.
+  const std::string word = CaptionWord(progress.caption);
+  if (progress.visible &&
+      (!bar_.visible || progress.position < bar_.position || word != bar_word_))
+    bar_started_ms_ = NowMs();
+  bar_word_ = word;
   bar_ = progress;
   if (!changed) return;
   if (progress.visible) {
@@ -131,8 +238,15 @@ bool CliHost::ClearBar() {
 void CliHost::DrawBar() {
   if (!options_.stderr_is_tty || !bar_.visible) return;
   const int filled = bar_.position * kBarWidth / 100;
-  Err() << "\r\x1b[K[" << std::string(filled, '#') << std::string(kBarWidth - filled, '-') << "] "
-        << bar_.position << "% " << bar_.caption;
+  Err() << "\r\x1b[K[" << std::string(filled, '#') << std::string(kBarWidth - filled, '-') << "] ";
+  // The operations' captions carry the percentage already ("Read13%").
+  if (bar_.caption.find('%') == std::string::npos) Err() << bar_.position << "% ";
+  Err() << bar_.caption;
+  const std::int64_t elapsed = NowMs() - bar_started_ms_;
+  if (bar_.position > 0 && bar_.position < 100 && elapsed >= kEtaAfterMs) {
+    const std::int64_t left_ms = elapsed * (100 - bar_.position) / bar_.position;
+    Err() << "  ETA " << MinutesSeconds((left_ms + 999) / 1000);
+  }
   bar_drawn_ = true;
 }
 

@@ -21,6 +21,7 @@ bool MakeSimulator(Context& context, Device& device) {
   options.model = o.sim_model;
   options.image = o.sim_image;
   options.timing = sim::ParseTiming(o.sim_timing).value_or(sim::Timing::kInstant);
+  options.dfu_mode = o.sim_dfu;
   std::string error;
   auto simulator = sim::MakeSimulator(context.catalogue(), options, &error);
   if (!simulator) {
@@ -39,8 +40,9 @@ bool MakeSimulator(Context& context, Device& device) {
 }
 
 bool MakeRealProgrammer(const Options& o, Device& device) {
-  if (!o.sim_image.empty()) {
-    std::cerr << "tarvix-cli: --sim-image needs --simulate\n";
+  if (!o.sim_image.empty() || o.sim_dfu) {
+    std::cerr << "tarvix-cli: " << (o.sim_dfu ? "--sim-dfu" : "--sim-image")
+              << " needs --simulate\n";
     return false;
   }
 #ifdef TARVIX_HAVE_LIBUSB

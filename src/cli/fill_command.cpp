@@ -1,16 +1,13 @@
 // fill ADDR LEN DATA: chip fill, run through the same Program (start-up recognition,
 // worker, after-run steps) as the window's "Fill chip data" dialog. ADDR is
-// hexadecimal, LEN decimal, DATA hexadecimal; on a 16-bit chip ADDR and LEN count
-// words and DATA is a word.
-#include <filesystem>
+// hexadecimal, LEN decimal, DATA hexadecimal: one byte, or on a 16-bit chip a word
+// (ADDR and LEN then count words).
 #include <iostream>
-#include <optional>
+#include <memory>
 #include <string>
 
-#include "app/program.h"
+#include "cli/chip_session.h"
 #include "cli/cli_context.h"
-#include "cli/cli_host.h"
-#include "cli/device_setup.h"
 #include "operations/chip_fill.h"
 
 namespace tarvix::cli {
@@ -42,30 +39,22 @@ int Fill(Context& c) {
         CheckField(FillField::kDataWord, args[2], "DATA", "hexadecimal")})
     if (!error.empty()) return UsageError(error);
 
-  if (c.catalogue().Count() == 0 && !c.LoadCatalogue()) return kExitFailed;
-  std::optional<Device> device = MakeDevice(c);
-  if (!device) return kExitFailed;
-
-  CliHost host(CliHostOptions::FromTerminal(c.options().yes));
-  ProgramOptions options;
-  options.base = std::filesystem::current_path();
-  options.catalogue = &c.catalogue();
-  options.worker_thread = false;
-  options.device_change_notices = false;
-  Program program(options, *device->backend, *device->clock, host);
-  Worker& worker = program.TheWorker();
-  program.StartUp();
+  std::unique_ptr<ChipSession> session = ChipSession::Open(c, true);
+  if (!session) return kExitFailed;
+  ChipSession& s = *session;
+  Program& program = s.program();
   const Options& o = c.options();
-  if (o.type || o.manufacturer || o.chip) {
-    // The record the user named stays selected: no recognition at start-up.
-    program.Selection().SelectRecord(c.state().selected_chip_index.load());
-    program.State().command_code = w::kIdle;
-  } else {
-    worker.RunUntilIdle();
+  s.StartUp();
+  if (s.Interrupted()) return s.InterruptedExit();
+  if (!s.ChipSettled()) {
+    if (o.json)
+      std::cout << "{\"ok\":false,\"status\":" << JsonString(s.host().LastStatus())
+                << ",\"identified\":false}\n";
+    return kExitFailed;
   }
 
   // The dialog opens for the chip now selected: one data byte, or a word.
-  ChipFillDialog dialog;
+  ChipFillDialog& dialog = program.ChipFill();
   dialog.Open(program.Packet());
   FillFields fields;
   fields.address = args[0];
@@ -73,7 +62,8 @@ int Fill(Context& c) {
   if (dialog.ShowsWordField()) {
     fields.data_word = args[2];
   } else if (args[2].size() > FillFieldLimit(FillField::kDataByte)) {
-    return UsageError("DATA is one byte (two hexadecimal digits) for this chip");
+    return UsageError("DATA is one byte (two hexadecimal digits) for this chip; a word (four) "
+                      "only for a 16-bit chip");
   } else {
     fields.data_byte = args[2];
   }
@@ -87,30 +77,46 @@ int Fill(Context& c) {
         line.rfind(fill_text::kFilling, 0) == 0 && shown.rfind(fill_text::kFilling, 0) == 0;
     if (line == shown || dots) return;
     shown = line;
+    s.host().BreakLine();
     std::cerr << "State: " << line << std::endl;
   });
-  if (!dialog.Accept(host)) return kExitFailed;
+  if (!dialog.Accept(s.host())) return kExitFailed;
+  // The fill rewrites the chip in place, as write does: ask first.
+  const ChipRecord* record = program.Selection().CurrentRecord();
+  const std::string unit = dialog.ShowsWordField() ? " word(s)" : " byte(s)";
+  if (!s.host().Confirm("chip datas from address " + args[0] + " (hex), " + args[1] + unit +
+                        (record != nullptr ? " of " + record->model : std::string()) +
+                        ", will be overwritten with " + args[2] + " ! continue ?"))
+    return kExitFailed;
 
   bool ok = false;
-  program.SetOperation(w::kChipFill, [&] { ok = RunChipFill(program.Context(), dialog); });
-  worker.Give(w::kChipFill);
-  worker.RunUntilIdle();
+  s.Run(w::kChipFill, [&] { ok = RunChipFill(s.ctx(), dialog); });
+  dialog.SetListener(nullptr);
+  const bool interrupted = s.Interrupted();
+  if (interrupted) ok = false;
 
   const std::string state_line = dialog.StateLine();
+  s.host().BreakLine();
   if (o.json) {
-    std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(host.LastStatus())
+    std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(s.host().LastStatus())
               << ",\"state\":" << JsonString(state_line)
               << ",\"address\":" << JsonString(fields.address)
               << ",\"length\":" << JsonString(fields.length) << ",\"data\":" << JsonString(args[2])
-              << ",\"words\":" << JsonBool(dialog.ShowsWordField()) << "}\n";
+              << ",\"words\":" << JsonBool(dialog.ShowsWordField())
+              << (interrupted ? ",\"interrupted\":true" : "") << "}\n";
   } else {
     std::cout << state_line << "\n";
   }
+  if (interrupted) return s.InterruptedExit();
   return ok ? kExitOk : kExitFailed;
 }
 
 const Registration kFill{
-    {"fill", "fill ADDR LEN DATA     chip fill (hex address, decimal length, hex data)", Fill}};
+    {"fill",
+     "fill ADDR LEN DATA     chip fill: LEN (decimal) units from ADDR (hex) get DATA; DATA\n"
+     "                         is one byte (two hex digits), or one word (up to four) on a\n"
+     "                         16-bit chip, where ADDR and LEN count words",
+     Fill}};
 
 }  // namespace
 }  // namespace tarvix::cli

@@ -4,13 +4,13 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "cli/chip_session.h"
 #include "cli/cli_context.h"
-#include "cli/cli_host.h"
-#include "cli/device_setup.h"
-#include "device/usb_link.h"
+#include "cli/file_reasons.h"
 #include "firmware/firmware_upgrade.h"
 #include "firmware/tvx_image.h"
 
@@ -24,35 +24,59 @@ std::string JsonBool(bool b) {
 int Upgrade(Context& c) {
   const auto& args = c.options().args;
   if (args.size() != 1 || args[0].empty()) return UsageError("upgrade needs FILE.tvx");
-  std::optional<Device> device = MakeDevice(c);
-  if (!device) return kExitFailed;
+  const std::filesystem::path file = args[0];
+  std::unique_ptr<ChipSession> session = ChipSession::Open(c, false);
+  if (!session) return kExitFailed;
+  ChipSession& s = *session;
+  // Recognition first, as at the window's start: a programmer already in its update
+  // mode is found so, and the upgrade then starts without switching it again.
+  s.StartUp();
+  if (s.Interrupted()) return s.InterruptedExit();
+  Program& program = s.program();
+  MainState& state = program.State();
 
-  CliHost host(CliHostOptions::FromTerminal(c.options().yes), SystemLocalTime, &c.state());
-  MainState& state = c.state();
-  UsbLink link(*device->backend, host, state);
-  link.SetLinkParameters();
+  // A file that fails the check goes to the upgrade all the same, which refuses it in
+  // its own words; a good one replaces the programmer's firmware: ask first.
+  const std::string problem = TvxProblem(file);
+  if (problem.empty() &&
+      !s.host().Confirm("the programmer's firmware will be replaced by " + file.string() +
+                        " ! continue ?"))
+    return kExitFailed;
 
   // The dialog's bar is the tool's progress bar; its last text is the run's answer.
-  FirmwareUpgradeDialog dialog;
-  dialog.ChooseFile(args[0]);
-  dialog.SetBarListener([&host](const FirmwareUpgradeDialog::Bar& bar) {
-    host.SetProgress(bar.position, bar.text, CaptionAlign::kCentre);
+  FirmwareUpgradeDialog& dialog = program.Upgrade();
+  dialog.ChooseFile(file);
+  dialog.SetBarListener([&s](const FirmwareUpgradeDialog::Bar& bar) {
+    s.host().SetProgress(bar.position, bar.text, CaptionAlign::kCentre);
   });
-  host.ShowProgress(true);
-  const int result = UpgradeFirmware(link, c.packet(), host, state, *device->clock, dialog);
-  host.ShowProgress(false);
-  if (link.IsOpen()) link.CloseDevice();
+  int result = kUpgradeNoProgrammer;
+  s.host().ShowProgress(true);
+  s.Run(worker_command::kFirmwareUpgrade,
+        [&] { result = UpgradeFirmware(s.ctx(), dialog); });
+  s.host().ShowProgress(false);
+  dialog.SetBarListener(nullptr);
 
   const bool ok = result == kUpgradeSucceeded;
+  const bool interrupted = s.Interrupted() && !ok;
   const std::string text = dialog.CurrentBar().text;
+  s.host().BreakLine();
+  if (result == 1 && !problem.empty())
+    std::cerr << "tarvix-cli: " << file.string() << ": " << problem << "\n";
+  if (result == kUpgradeStopped)
+    std::cerr << "tarvix-cli: the programmer "
+              << (state.dfu_mode.load() != 0 ? "stays in its update mode; run upgrade again"
+                                             : "was not switched to its update mode")
+              << "\n";
   if (c.options().json) {
-    std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(host.LastStatus())
+    std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(s.host().LastStatus())
               << ",\"failure\":" << (result > 0 ? std::to_string(result) : "null")
-              << ",\"text\":" << JsonString(text) << ",\"file\":" << JsonString(args[0])
-              << ",\"dfu_mode\":" << JsonBool(state.dfu_mode.load() != 0) << "}\n";
+              << ",\"text\":" << JsonString(text) << ",\"file\":" << JsonString(file.string())
+              << ",\"dfu_mode\":" << JsonBool(state.dfu_mode.load() != 0)
+              << (interrupted ? ",\"interrupted\":true" : "") << "}\n";
   } else if (result != kUpgradeNoProgrammer) {
     std::cout << text << "\n";
   }
+  if (interrupted) return s.InterruptedExit();
   return ok ? kExitOk : kExitFailed;
 }
 
@@ -110,7 +134,10 @@ int TvxMake(Context& c) {
 }
 
 const Registration kUpgrade{
-    {"upgrade", "upgrade FILE.tvx       programmer firmware upgrade", Upgrade}};
+    {"upgrade",
+     "upgrade FILE.tvx       programmer firmware upgrade (asks first; Ctrl-C stops it between\n"
+     "                         blocks, leaving the programmer in its update mode)",
+     Upgrade}};
 const Registration kTvxMake{
     {"tvx make", "tvx make PAYLOAD OUT.tvx   a firmware image file of PAYLOAD", TvxMake}};
 

@@ -1,28 +1,37 @@
-// version: the programmer's serial number and firmware version.
+// version: the programmer's serial number and firmware version, after the same
+// start-up as the window (a recognition, which also tells whether the programmer is
+// in its update mode) and followed by the worker's end-of-run command.
 #include <iostream>
+#include <memory>
 
+#include "cli/chip_session.h"
 #include "cli/cli_context.h"
-#include "cli/cli_host.h"
-#include "cli/device_setup.h"
-#include "device/usb_link.h"
 #include "firmware/firmware_version.h"
 
 namespace tarvix::cli {
 namespace {
 
+constexpr char kVersionBoxTitle[] = "version information";
+
 int Version(Context& c) {
   if (!c.options().args.empty()) return UsageError("version takes no arguments");
-  std::optional<Device> device = MakeDevice(c);
-  if (!device) return kExitFailed;
-  CliHost host(CliHostOptions::FromTerminal(c.options().yes), SystemLocalTime, &c.state());
-  UsbLink link(*device->backend, host, c.state());
-  link.SetLinkParameters();
-  const FirmwareVersionResult r = ShowFirmwareVersion(link, c.packet(), host, c.state());
-  if (link.IsOpen()) link.CloseDevice();
+  std::unique_ptr<ChipSession> session = ChipSession::Open(c, false);
+  if (!session) return kExitFailed;
+  ChipSession& s = *session;
+  // The box's text is the result: printed once, on stdout.
+  s.host().CaptureBoxes(kVersionBoxTitle);
+  s.StartUp();
+  if (s.Interrupted()) return s.InterruptedExit();
 
+  Program& p = s.program();
+  FirmwareVersionResult r;
+  s.Run(worker_command::kFirmwareVersion,
+        [&] { r = ShowFirmwareVersion(p.Link(), p.Packet(), s.host(), p.State()); });
+
+  s.host().BreakLine();
   if (c.options().json) {
     std::cout << "{\"ok\":" << (r.ok ? "true" : "false")
-              << ",\"status\":" << JsonString(host.LastStatus()) << ",\"version\":"
+              << ",\"status\":" << JsonString(s.host().LastStatus()) << ",\"version\":"
               << (r.version_byte ? JsonString(FirmwareVersionText(*r.version_byte)) : "null")
               << ",\"serial\":" << (r.serial ? JsonString(SerialText(*r.serial)) : "null")
               << ",\"serial_number\":" << (r.serial ? std::to_string(*r.serial) : "null")

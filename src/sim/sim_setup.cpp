@@ -77,7 +77,9 @@ std::optional<Simulator> MakeSimulator(const ChipCatalogue& catalogue,
   else
     simulator.clock = std::make_unique<VirtualClock>();
   simulator.bus = std::make_unique<SimBus>(*simulator.clock, options.timing);
-  simulator.bus->AddProgrammer().InsertChip(std::move(chip));
+  ProgrammerConfig config;
+  config.dfu_mode = options.dfu_mode;
+  simulator.bus->AddProgrammer(config).InsertChip(std::move(chip));
   simulator.backend = std::make_unique<SimBackend>(*simulator.bus);
   return simulator;
 }

@@ -17,8 +17,9 @@
 
 namespace tarvix::sim {
 
-// The chip in the simulated socket when no model is named.
-inline constexpr std::string_view kDefaultSimulatedChip = "W25Q128FV";
+// The chip in the simulated socket when no model is named: a common 16 MiB SPI FLASH
+// whose ID no other catalogue record shares, so recognition settles on it.
+inline constexpr std::string_view kDefaultSimulatedChip = "W25Q128JV-IM";
 // The model name that leaves the socket empty.
 inline constexpr std::string_view kEmptySocket = "none";
 
@@ -26,6 +27,7 @@ struct SimulatorOptions {
   std::string model;  // empty: the default chip; "none": an empty socket
   std::string image;  // the chip's contents live in this file (created if absent)
   Timing timing = Timing::kInstant;
+  bool dfu_mode = false;  // the programmer powers up in its firmware-update mode
 };
 
 // A simulated programmer ready for UsbLink: the clock it spends time on, the bus and

@@ -12,6 +12,7 @@
 #include <iterator>
 #include <regex>
 #include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,6 +36,19 @@ std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;
   for (std::size_t p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
   return n;
+}
+
+// True when two lines in a row say the same after their time stamps.
+bool HasRepeatedLine(const std::string& text) {
+  std::istringstream in(text);
+  std::string previous;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t gap = line.find("  ");
+    const std::string said = gap == std::string::npos ? line : line.substr(gap + 2);
+    if (said == previous) return true;
+    previous = said;
+  }
+  return false;
 }
 
 class ChipCli : public ::testing::Test {
@@ -174,7 +188,8 @@ TEST_F(ChipCli, AutoProgramsTheChipOnce) {
 // so every run in the output names another simulated chip.
 TEST_F(ChipCli, BulkRunProgramsEachSwappedChipOnce) {
   const CliResult r = RunCli(
-      {"--simulate", "--sim-timing", "instant", "auto", "img.bin", "--bulk", "3"}, dir_.path);
+      {"--simulate", "--sim-timing", "instant", "--yes", "auto", "img.bin", "--bulk", "3"},
+      dir_.path);
   ASSERT_EQ(r.status, 0) << r.err;
   const std::regex line(R"(chip (\d+): pass \(simulated chip #(\d+)\))");
   std::set<std::string> chips;
@@ -187,12 +202,19 @@ TEST_F(ChipCli, BulkRunProgramsEachSwappedChipOnce) {
   EXPECT_EQ(lines, 3) << r.out;
   EXPECT_EQ(chips, (std::set<std::string>{"1", "2", "3"}));
   EXPECT_NE(r.out.find("passed: 3  failed: 0"), std::string::npos);
-  EXPECT_EQ(Count(r.err, "continue ?"), 0u) << "bulk mode asks nothing";
+  // One question before the first chip, none for the chips after it.
+  EXPECT_EQ(Count(r.err, "continue ?"), 1u) << r.err;
+  EXPECT_NE(r.err.find("Information: bulk mode: every chip put in the socket will be erased, "
+                       "written, verified without another question ! continue ?"),
+            std::string::npos)
+      << r.err;
 }
 
 TEST_F(ChipCli, BulkRunAsJson) {
-  const CliResult r =
-      Run({"--json", "auto", "img.bin", "--bulk", "2", "--sim-swap", "1500"}, "W25Q32BV");
+  const CliResult r = Run(
+      {"--chip", "W25Q32BV", "--yes", "--json", "auto", "img.bin", "--bulk", "2", "--sim-swap",
+       "1500"},
+      "W25Q32BV");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"passed\":2,\"failed\":0,\"interrupted\":false"), std::string::npos)
       << r.out;
@@ -203,41 +225,67 @@ TEST_F(ChipCli, BulkRunAsJson) {
 TEST_F(ChipCli, BulkNeedsAutoRecognize) {
   // Remind Sound on, Auto Recognize off.
   std::ofstream(dir_.path / "kest2.dll", std::ios::binary) << std::string("\x01\x00", 2);
-  const CliResult r = Run({"auto", "img.bin", "--bulk", "1"});
+  const CliResult r = Run({"--chip", "W25Q128JV-IM", "--yes", "auto", "img.bin", "--bulk", "1"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Please select \"Auto Recognize\" in menu \"Settings\"!"), std::string::npos)
       << r.err;
 }
 
-// Ctrl-C ends bulk mode after the chip under way; the counts still come out.
-TEST_F(ChipCli, InterruptEndsABulkRunWithItsCounts) {
-  const fs::path out = dir_.path / "bulk.out";
-  const pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (::chdir(dir_.path.c_str()) != 0) ::_exit(127);
-    const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    const int null = ::open("/dev/null", O_RDWR);
-    ::dup2(fd, 1);
-    ::dup2(null, 2);
-    ::dup2(null, 0);
-    ::execl(TARVIX_CLI, TARVIX_CLI, "--simulate", "auto", "img.bin", "--bulk",
-            static_cast<char*>(nullptr));
-    ::_exit(127);
-  }
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (Count(Slurp(out), "\n") < 3 && std::chrono::steady_clock::now() < deadline)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  ::kill(pid, SIGINT);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0);
-  const std::string text = Slurp(out);
-  const std::size_t runs = Count(text, ": pass (simulated chip #");
-  EXPECT_GE(runs, 3u);
-  EXPECT_NE(text.find("passed: " + std::to_string(runs) + "  failed: 0"), std::string::npos)
-      << text;
+// Without an answer the bulk run programs nothing: the first chip is asked for as a
+// single write is.
+TEST_F(ChipCli, BulkRunAsksBeforeTheFirstChip) {
+  const CliResult r = Run({"auto", "img.bin", "--bulk", "2"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("continue ?\n(not a terminal: answered Cancel; use --yes to accept)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find("chip 1"), std::string::npos) << r.out;
+  EXPECT_EQ(Chip(16), std::string(16, '\xFF'));
+}
+
+// Each text shows once: the pane's refresh of a repeated text is no new line, and the
+// wait between chips is one line, not one per look into the socket.
+TEST_F(ChipCli, EachMessageAppearsOnce) {
+  CliResult r = Run({"--yes", "write", "img.bin"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Start-up recognition, then the write's own test after the image was opened.
+  EXPECT_EQ(Count(r.err, "  find SPI FLASH\n"), 2u) << r.err;
+  EXPECT_FALSE(HasRepeatedLine(r.err)) << r.err;
+
+  r = Run({"--yes", "auto", "img.bin", "--bulk", "3"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Count(r.err, "waiting for a chip\n"), 2u) << r.err;
+  EXPECT_EQ(r.err.find("not find chip"), std::string::npos) << r.err;
+  // Once for each chip (found after the wait), once at start-up and once when the
+  // image was opened before the first.
+  EXPECT_EQ(Count(r.err, "  find SPI FLASH\n"), 4u) << r.err;
+  EXPECT_FALSE(HasRepeatedLine(r.err)) << r.err;
+  EXPECT_LT(r.err.size(), 4000u) << r.err;
+}
+
+// The program's own texts stay; the line after them says which file and why.
+TEST_F(ChipCli, FileErrorsNameThePathAndTheReason) {
+  fs::create_directory(dir_.path / "folder.bin");
+  CliResult r = Run({"--yes", "write", "folder.bin"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("file open failed!"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("\ntarvix-cli: folder.bin: it is a folder, not a file\n"),
+            std::string::npos)
+      << r.err;
+
+  r = Run({"--yes", "verify", "nowhere.bin"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("file open failed!   \ntarvix-cli: nowhere.bin: No such file or "
+                       "directory\n"),
+            std::string::npos)
+      << r.err;
+
+  r = Run({"read", "no/such/dir/out.bin"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("tarvix-cli: cannot write no/such/dir/out.bin: No such file or "
+                       "directory\n"),
+            std::string::npos)
+      << r.err;
 }
 
 }  // namespace

@@ -94,14 +94,130 @@ TEST(CliHost, ProgressBarOnlyOnATerminal) {
   host.ShowProgress(true);
   host.SetProgress(50, "Read50%", CaptionAlign::kCentre);
   const std::string drawn = tty.err.str();
-  EXPECT_NE(drawn.find("[###############---------------] 50% Read50%"), std::string::npos) << drawn;
+  // The caption carries the percentage itself: it is not shown twice.
+  EXPECT_NE(drawn.find("[###############---------------] Read50%"), std::string::npos) << drawn;
+  EXPECT_EQ(drawn.find("50% Read"), std::string::npos) << drawn;
   // A status line clears the bar first and draws it again after itself.
   host.ShowStatus("Read finished", false, false);
   const std::string after = tty.err.str().substr(drawn.size());
   EXPECT_EQ(after.find("\r\x1b[K12:03:04  Read finished\n"), 0u) << after;
-  EXPECT_NE(after.find("50% Read50%"), std::string::npos);
+  EXPECT_NE(after.find("] Read50%"), std::string::npos);
   host.ShowProgress(false);
   EXPECT_EQ(tty.err.str().substr(tty.err.str().size() - 4), "\r\x1b[K");
+}
+
+}  // namespace
+}  // namespace tarvix::cli
+
+namespace tarvix::cli {
+namespace {
+
+TEST(CliHost, ACaptionWithoutPercentageGetsOneAndLongWorkAnEstimate) {
+  Terminal tty;
+  std::int64_t now = 0;
+  CliHostOptions o = tty.Options(false, false, true);
+  o.now_ms = [&now] { return now; };
+  CliHost host(o, Noon);
+  host.ShowProgress(true);
+  host.SetProgress(0, "firmware erasing...", CaptionAlign::kCentre);
+  EXPECT_NE(tty.err.str().find("] 0% firmware erasing..."), std::string::npos) << tty.err.str();
+
+  host.SetProgress(0, "written0%", CaptionAlign::kCentre);
+  now = 1000;
+  host.SetProgress(10, "written10%", CaptionAlign::kCentre);
+  EXPECT_EQ(tty.err.str().find("ETA"), std::string::npos) << "too early to tell";
+  now = 5000;  // 20% in 5 s: 20 s to go
+  host.SetProgress(20, "written20%", CaptionAlign::kCentre);
+  EXPECT_NE(tty.err.str().find("] written20%  ETA 0:20"), std::string::npos) << tty.err.str();
+
+  // The next step (another caption word) starts its own estimate.
+  now = 6000;
+  host.SetProgress(1, "verified1%", CaptionAlign::kCentre);
+  const std::string tail = tty.err.str().substr(tty.err.str().rfind('\r'));
+  EXPECT_EQ(tail.find("ETA"), std::string::npos) << tail;
+  now = 16000;  // 50% in 10 s
+  host.SetProgress(50, "verified50%", CaptionAlign::kCentre);
+  EXPECT_NE(tty.err.str().find("verified50%  ETA 0:10"), std::string::npos) << tty.err.str();
+  EXPECT_EQ(MinutesSeconds(605), "10:05");
+}
+
+// The log pane refreshes a text logged twice in a row; the terminal shows it once.
+TEST(CliHost, ARepeatedTextIsShownOnce) {
+  Terminal plain;
+  CliHost host(plain.Options(false, false), Noon);
+  host.ShowStatus("find SPI FLASH", false, false);
+  host.ShowStatus("find SPI FLASH", false, false);
+  host.ClearLog();  // an auto run starts: the pane empties, the terminal keeps its lines
+  host.ShowStatus("find SPI FLASH", false, false);
+  host.ShowStatus("open succeed", false, false);
+  host.ShowStatus("find SPI FLASH", false, false);
+  EXPECT_EQ(plain.err.str(),
+            "12:03:04  find SPI FLASH\n12:03:04  open succeed\n12:03:04  find SPI FLASH\n");
+  host.Notice("waiting for a chip");
+  host.Notice("waiting for a chip");
+  EXPECT_EQ(plain.err.str().substr(plain.err.str().size() - 29), "12:03:04  waiting for a chip\n");
+  EXPECT_EQ(host.LastStatus(), "find SPI FLASH");  // a notice is no status
+
+  // On a terminal the line itself is refreshed, while nothing else came below it.
+  Terminal tty;
+  CliHost live(tty.Options(false, false, true), Noon);
+  live.ShowStatus("device connected,not find chip!", true, false);
+  live.ShowStatus("device connected,not find chip!", true, false);
+  EXPECT_EQ(tty.err.str(),
+            "12:03:04  device connected,not find chip!\n"
+            "\x1b[1A\r\x1b[K12:03:04  device connected,not find chip!\n");
+  live.BreakLine();  // a result went to stdout below it
+  live.ShowStatus("device connected,not find chip!", true, false);
+  EXPECT_EQ(tty.err.str().size(), 2 * 42u + 8u) << "neither printed again nor moved over";
+}
+
+TEST(CliHost, WhileWaitingForAChipOnlyOneLineShows) {
+  Terminal plain;
+  CliHost host(plain.Options(false, false), Noon);
+  host.SetWaiting(true);
+  host.Notice(kWaitingForChip);
+  for (int i = 0; i < 1000; ++i) {
+    host.ShowStatus("device connected,not find chip!", true, false);
+    host.ShowStatus("find SPI FLASH", false, false);
+  }
+  EXPECT_EQ(plain.err.str(), "12:03:04  waiting for a chip\n");
+  // A link failure is not folded away.
+  host.ShowStatus("device is unconnected", true, true);
+  host.ShowStatus("device connected,not find chip!", true, false);
+  EXPECT_EQ(plain.err.str(),
+            "12:03:04  waiting for a chip\n12:03:04  device is unconnected\n"
+            "12:03:04  waiting for a chip\n");
+  host.SetWaiting(false);
+  host.ShowStatus("find SPI FLASH", false, false);
+  EXPECT_NE(plain.err.str().find("12:03:04  find SPI FLASH\n"), std::string::npos);
+}
+
+TEST(CliHost, AfterAnInterruptNothingClaimsSuccessAndNothingIsAccepted) {
+  Terminal t;
+  t.in.str("y\n");
+  CliHost host(t.Options(true, true), Noon);
+  host.SetInterrupted();
+  host.ShowStatus("Read succeed.0:3", false, false);
+  host.ShowStatus("read succeed! ", false, false);
+  host.ShowStatus("Read finished", false, false);
+  EXPECT_FALSE(host.Confirm("datas will be overwritten ! continue ?"));
+  const std::string err = t.err.str();
+  EXPECT_EQ(err.find("succeed"), std::string::npos) << err;
+  EXPECT_NE(err.find("12:03:04  Read finished\n"), std::string::npos) << err;
+  EXPECT_NE(err.find("(interrupted: answered Cancel)"), std::string::npos) << err;
+  // The model still holds what the operation reported.
+  EXPECT_EQ(host.LogLines().size(), 3u);
+}
+
+TEST(CliHost, CapturedBoxesAreKeptNotPrinted) {
+  Terminal t;
+  CliHost host(t.Options(false, false), Noon);
+  host.CaptureBoxes("version information");
+  host.MessageBox("\r\nfirmware SN:123456", "version information", BoxIcon::kInformation,
+                  BoxButtons::kOk);
+  host.MessageBox("firmware version access failed  ", "info", BoxIcon::kNone, BoxButtons::kOk);
+  EXPECT_EQ(host.CapturedBox(), "\r\nfirmware SN:123456");
+  EXPECT_EQ(t.err.str(), "info: firmware version access failed  \n");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -40,7 +41,8 @@ class CliFill : public ::testing::Test {
 
 TEST_F(CliFill, FillChangesOnlyTheRangeOfTheSimulatedChip) {
   const auto r =
-      Run({"--database", kDb, "--simulate", "--sim-image", "chip.bin", "fill", "100", "16", "5A"});
+      Run({"--database", kDb, "--simulate", "--sim-image", "chip.bin", "--yes", "fill", "100", "16",
+           "5A"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "Fill succeed\n");
   EXPECT_NE(r.err.find("State: chip filling...\n"), std::string::npos);
@@ -52,7 +54,8 @@ TEST_F(CliFill, FillChangesOnlyTheRangeOfTheSimulatedChip) {
 
 TEST_F(CliFill, FillOutsideTheChipFails) {
   // The default simulated chip holds 16 MiB.
-  const auto r = Run({"--database", kDb, "--simulate", "--json", "fill", "FFFFF0", "17", "00"});
+  const auto r =
+      Run({"--database", kDb, "--simulate", "--yes", "--json", "fill", "FFFFF0", "17", "00"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.out.find("\"ok\":false,\"status\":\"chip fill failed\",\"state\":\"the address is "
                        "out of chip range\""),
@@ -76,7 +79,7 @@ TEST_F(CliFill, FillArgumentsAreCheckedAsTheDialogChecksThem) {
 
 TEST_F(CliFill, FillOnASixteenBitChipCountsWords) {
   const auto r = Run({"--database", kDb, "--simulate=AT93C46(16bit)", "--chip", "AT93C46(16bit)",
-                      "--sim-image", "chip.bin", "fill", "10", "2", "ABCD"});
+                      "--sim-image", "chip.bin", "--yes", "fill", "10", "2", "ABCD"});
   ASSERT_EQ(r.status, 0) << r.err;
   const Bytes chip = ReadFile("chip.bin");
   ASSERT_EQ(chip.size(), 128u);
@@ -84,6 +87,22 @@ TEST_F(CliFill, FillOnASixteenBitChipCountsWords) {
     const std::uint8_t expected = i >= 0x20 && i < 0x24 ? (i % 2 ? 0xCD : 0xAB) : 0xFF;
     ASSERT_EQ(chip[i], expected) << i;
   }
+}
+
+// The fill rewrites the chip as write does, so it asks as write does.
+TEST_F(CliFill, FillAsksFirstAndWithoutAnAnswerLeavesTheChip) {
+  const auto r =
+      Run({"--database", kDb, "--simulate", "--sim-image", "chip.bin", "fill", "100", "16", "5A"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Information: chip datas from address 100 (hex), 16 byte(s) of "
+                       "W25Q128JV-IM, will be overwritten with 5A ! continue ?\n(not a terminal: "
+                       "answered Cancel; use --yes to accept)"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.err.find("chip filling"), std::string::npos) << r.err;
+  const Bytes chip = ReadFile("chip.bin");
+  ASSERT_EQ(chip.size(), 16u << 20);
+  EXPECT_TRUE(std::all_of(chip.begin(), chip.begin() + 0x200, [](std::uint8_t b) { return b == 0xFF; }));
 }
 
 }  // namespace

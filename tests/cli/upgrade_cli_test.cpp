@@ -5,6 +5,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <utility>
 #include <iterator>
 #include <vector>
 
@@ -68,14 +70,15 @@ TEST_F(CliUpgrade, UpgradeSucceedsAndReportsTheDialogText) {
   WriteFile("payload.bin", payload);
   ASSERT_EQ(Run({"tvx", "make", "payload.bin", "fw.tvx"}).status, 0);
 
-  const auto r = Run({"--database", kDb, "--simulate", "upgrade", "fw.tvx"});
+  const auto r = Run({"--database", kDb, "--simulate", "--yes", "upgrade", "fw.tvx"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "firmware upgrade succeed.please restart the device.\n");
-  const auto j = Run({"--database", kDb, "--simulate", "--json", "upgrade", "fw.tvx"});
+  const auto j = Run({"--database", kDb, "--simulate", "--yes", "--json", "upgrade", "fw.tvx"});
   ASSERT_EQ(j.status, 0) << j.err;
+  // The last status is the start-up recognition's: the upgrade reports in its dialog.
   EXPECT_EQ(j.out,
-            "{\"ok\":true,\"status\":\"\",\"failure\":null,\"text\":\"firmware upgrade "
-            "succeed.please restart the device.\",\"file\":\"fw.tvx\",\"dfu_mode\":true}\n");
+            "{\"ok\":true,\"status\":\"find SPI FLASH\",\"failure\":null,\"text\":\"firmware "
+            "upgrade succeed.please restart the device.\",\"file\":\"fw.tvx\",\"dfu_mode\":true}\n");
 }
 
 TEST_F(CliUpgrade, UpgradeRefusesABadFileWithFailureOne) {
@@ -88,7 +91,60 @@ TEST_F(CliUpgrade, UpgradeRefusesABadFileWithFailureOne) {
             "{\"ok\":false,\"status\":\"file error#1\",\"failure\":1,\"text\":\"file "
             "error#1\",\"file\":\"bad.tvx\",\"dfu_mode\":false}\n");
   EXPECT_NE(r.err.find("  file error#1"), std::string::npos);
+  // The line after the program's own text says what is wrong with the file.
+  EXPECT_NE(r.err.find("tarvix-cli: bad.tvx: its checksum does not match: the last 3 bytes say "
+                       "0x00C738, the byte sum of the 3000 bytes before them is 0x00C737"),
+            std::string::npos)
+      << r.err;
   EXPECT_EQ(Run({"--database", kDb, "--simulate", "upgrade"}).status, 2);
+}
+
+TEST_F(CliUpgrade, EveryUnusableFileIsNamedWithItsReason) {
+  WriteFile("short.tvx", Bytes{1, 2});
+  std::filesystem::create_directory(dir / "folder.tvx");
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"short.tvx", "short.tvx: it holds 2 byte(s); a firmware image has at least 4"},
+      {"missing.tvx", "missing.tvx: No such file or directory"},
+      {"folder.tvx", "folder.tvx: it is a folder, not a file"}};
+  for (const auto& [file, reason] : cases) {
+    const auto r = Run({"--database", kDb, "--simulate", "upgrade", file});
+    EXPECT_EQ(r.status, 1) << file;
+    EXPECT_NE(r.err.find("file error#1\ntarvix-cli: " + reason), std::string::npos) << r.err;
+  }
+}
+
+// The firmware is replaced only when the user says so.
+TEST_F(CliUpgrade, UpgradeAsksFirst) {
+  WriteFile("fw.tvx", *MakeTvx(Bytes(3000, 0x22)));
+  const auto r = Run({"--database", kDb, "--simulate", "--trace", "usb.trace", "upgrade", "fw.tvx"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Information: the programmer's firmware will be replaced by fw.tvx ! "
+                       "continue ?"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out, "");
+  std::ifstream in(dir / "usb.trace");
+  const std::string trace((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(trace.find("| A5 15"), std::string::npos) << "the update mode was entered";
+}
+
+// Start-up recognition finds the programmer in its update mode, so the upgrade starts
+// at once: no switch command, no reconnection, no handshake.
+TEST_F(CliUpgrade, AProgrammerAlreadyInUpdateModeIsNotSwitchedAgain) {
+  WriteFile("fw.tvx", *MakeTvx(Bytes(3000, 0x22)));
+  const auto r = Run({"--database", kDb, "--simulate", "--sim-dfu", "--yes", "--trace",
+                      "usb.trace", "upgrade", "fw.tvx"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("device is in dfu mode!"), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "firmware upgrade succeed.please restart the device.\n");
+  std::ifstream in(dir / "usb.trace");
+  const std::string trace((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(trace.find("| A5 15"), std::string::npos) << "code 21 sent";
+  EXPECT_EQ(trace.find("len=4 timeout=500 result=4 | A5 08"), std::string::npos) << "handshake";
+  // The worker's end-of-run command follows the upgrade, as in the window.
+  const std::size_t finish = trace.rfind("| A5 0A 00 5A");
+  ASSERT_NE(finish, std::string::npos);
+  EXPECT_NE(trace.find("| A5 09", finish), std::string::npos) << trace.substr(finish);
 }
 
 }  // namespace

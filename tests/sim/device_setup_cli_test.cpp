@@ -1,6 +1,8 @@
 // How tarvix-cli builds its programmer from the global options, through the real
 // binary and a command that talks to the programmer.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -62,6 +64,34 @@ TEST_F(DeviceSetupCli, ImageFileIsCreatedErasedToTheChipsSize) {
   EXPECT_NE(r.err.find("--sim-image: cannot open"), std::string::npos) << r.err;
 }
 
+// Two programs on one image would interleave their writes: the second is refused and
+// the first finishes undisturbed.
+TEST_F(DeviceSetupCli, AnImageFileInUseIsRefused) {
+  const auto image = dir_ / "chip.bin";
+  const auto first =
+      RunCli(Args({"--simulate=AT24C02", "--sim-image", image.string(), "version"}), dir_);
+  ASSERT_EQ(first.status, 0) << first.err;
+  // Another program holds the image, as a running tarvix-cli does.
+  const int fd = ::open(image.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
+  const auto second = RunCli(
+      Args({"--simulate=AT24C02", "--chip", "AT24C02", "--sim-image", image.string(), "--yes",
+            "erase"}),
+      dir_);
+  ::close(fd);
+  EXPECT_EQ(second.status, 1);
+  EXPECT_NE(second.err.find("tarvix-cli: --sim-image: " + image.string() +
+                            " is in use by another simulated programmer"),
+            std::string::npos)
+      << second.err;
+  EXPECT_EQ(second.err.find("erasing"), std::string::npos);
+  // Released, it is usable again.
+  EXPECT_EQ(RunCli(Args({"--simulate=AT24C02", "--sim-image", image.string(), "version"}), dir_)
+                .status,
+            0);
+}
+
 TEST_F(DeviceSetupCli, TraceFileHoldsEveryTransfer) {
   const auto trace = dir_ / "usb.trace";
   const auto r = RunCli(Args({"--simulate", "--trace", trace.string(), "version"}), dir_);
@@ -70,12 +100,19 @@ TEST_F(DeviceSetupCli, TraceFileHoldsEveryTransfer) {
   std::vector<std::string> transfers;
   for (std::string line; std::getline(in, line);)
     if (line.find(" ep=0x") != std::string::npos) transfers.push_back(line);
-  // Drain, code 18 and its byte, code 22 and its seven.
-  ASSERT_EQ(transfers.size(), 5u);
-  EXPECT_NE(transfers[1].find("INT-OUT  ep=0x02 len=20 timeout=100 result=20 | A5 12"),
-            std::string::npos);
-  EXPECT_NE(transfers[4].find("BULK-IN  ep=0x83 len=7 timeout=100 result=7 | 54 56 58 01 01 E2 40"),
-            std::string::npos);
+  // The start-up recognition, then drain, code 18 and its byte, code 22 and its seven,
+  // and the end-of-run code 9.
+  ASSERT_GE(transfers.size(), 6u);
+  const std::size_t n = transfers.size();
+  EXPECT_NE(transfers[n - 5].find("INT-OUT  ep=0x02 len=20 timeout=100 result=20 | A5 12"),
+            std::string::npos)
+      << transfers[n - 5];
+  EXPECT_NE(transfers[n - 2].find("BULK-IN  ep=0x83 len=7 timeout=100 result=7 | 54 56 58 01 01 E2 40"),
+            std::string::npos)
+      << transfers[n - 2];
+  EXPECT_NE(transfers[n - 1].find("INT-OUT  ep=0x02 len=20 timeout=1000 result=20 | A5 09"),
+            std::string::npos)
+      << transfers[n - 1];
   const auto bad =
       RunCli(Args({"--simulate", "--trace", (dir_ / "no" / "t").string(), "version"}), dir_);
   EXPECT_EQ(bad.status, 1);
