@@ -8,6 +8,7 @@
 #include "buffer/files_combine.h"
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
+#include "cli/file_reasons.h"
 
 namespace tarvix::cli {
 namespace {
@@ -45,6 +46,19 @@ int Split(Context& c) {
   } else {
     for (const auto& piece : r.pieces) std::cout << piece.string() << "\n";
   }
+  // The box says only that it failed; which file and why go on the next line.
+  const std::filesystem::path source(args[0]);
+  if (r.outcome == DivisionOutcome::kSourceFailed) {
+    std::string why = WhyUnreadable(source);
+    std::cerr << "tarvix-cli: " << source.string() << ": "
+              << (why.empty() ? "it could not be read to its end" : why) << "\n";
+  } else if (r.outcome == DivisionOutcome::kPieceFailed) {
+    const std::filesystem::path folder =
+        source.has_parent_path() ? source.parent_path() : std::filesystem::path(".");
+    const std::string why = WhyUnwritable(folder / ".tarvix-write-probe");
+    std::cerr << "tarvix-cli: the pieces go beside " << source.string() << ": "
+              << (why.empty() ? "writing one failed (is the disk full?)" : why) << "\n";
+  }
   switch (r.outcome) {
     case DivisionOutcome::kSucceeded:
       return kExitOk;
@@ -75,6 +89,19 @@ int Join(Context& c) {
               << "}\n";
   } else {
     if (ok) std::cout << r.output.string() << "\n";
+  }
+  // The box says only that it failed; which file and why go on the next line.
+  if (r.outcome == CombineOutcome::kInputFailed && r.inputs_copied < inputs.size()) {
+    const std::filesystem::path& input = inputs[r.inputs_copied];
+    const std::string why = WhyUnreadable(input);
+    std::cerr << "tarvix-cli: " << input.string() << ": "
+              << (why.empty() ? "it could not be read to its end" : why) << "\n";
+  } else if (r.outcome == CombineOutcome::kOutputFailed) {
+    const std::string why = WhyUnwritable(r.output);
+    std::cerr << "tarvix-cli: " << r.output.string() << ": "
+              << (why.empty() ? "it could not be created" : why) << "\n";
+  } else if (r.outcome == CombineOutcome::kWriteFailed) {
+    std::cerr << "tarvix-cli: " << r.output.string() << ": writing failed (is the disk full?)\n";
   }
   switch (r.outcome) {
     case CombineOutcome::kSucceeded:

@@ -54,10 +54,14 @@ TEST(CliSplitJoin, FailuresExitWithOneAndWriteNothing) {
   WriteBytes(dir / "a.bin", Pattern(300));
   const auto split = RunCli({"split", "gone.bin", "10"}, dir.path());
   EXPECT_EQ(split.status, 1);
-  EXPECT_EQ(split.err, "info: file divide failed!   \n");
+  // The dialog's text, then which file and why.
+  EXPECT_EQ(split.err,
+            "info: file divide failed!   \ntarvix-cli: gone.bin: No such file or directory\n");
 
   const auto join = RunCli({"--json", "join", "out", "a.bin", "gone.bin"}, dir.path());
   EXPECT_EQ(join.status, 1);
+  EXPECT_EQ(join.err,
+            "failed: file open failed  \ntarvix-cli: gone.bin: No such file or directory\n");
   EXPECT_EQ(join.out,
             "{\"ok\":false,\"status\":\"file open failed  \",\"output\":\"./out.bin\","
             "\"inputs_copied\":1,\"bytes\":300}\n");
