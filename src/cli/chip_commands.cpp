@@ -243,8 +243,7 @@ int RunAuto(Context& c, ChipSession& s, const ChipArgs& args) {
   std::optional<SimOperator> sim_operator;
   Device& device = s.device();
   if (args.bulk && device.sim != nullptr && device.sim->Programmer().chip() != nullptr)
-    sim_operator.emplace(*device.sim, device.sim->Programmer().chip()->description(),
-                         args.swap_ms);
+    sim_operator.emplace(*device.sim, device.sim->Programmer().chip()->description(), args.swap_ms);
   const AutoSteps steps = InterruptibleSteps(s);
   bool ok = false;
 

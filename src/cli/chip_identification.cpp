@@ -61,8 +61,8 @@ ChipIdentification Refused(std::string why) {
 ChipIdentification JudgeChip(const ChipCatalogue& catalogue, int result,
                              const RecognitionFindings& findings, bool auto_recognize,
                              const ChipNaming& named) {
-  const bool has_name = named.record >= 0 && static_cast<std::uint32_t>(named.record) <
-                                                  catalogue.Count();
+  const bool has_name =
+      named.record >= 0 && static_cast<std::uint32_t>(named.record) < catalogue.Count();
   const ChipRecord* record =
       has_name ? &catalogue.Record(static_cast<std::uint32_t>(named.record)) : nullptr;
 

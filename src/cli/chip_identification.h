@@ -27,7 +27,7 @@ struct ChipNaming {
 // setting (off: nothing was probed). A programmer that is missing, an empty socket and
 // the update mode are left to the operation, which reports them in its own words.
 [[nodiscard]] ChipIdentification JudgeChip(const ChipCatalogue& catalogue, int result,
-                                           const RecognitionFindings& findings,
-                                           bool auto_recognize, const ChipNaming& named);
+                                           const RecognitionFindings& findings, bool auto_recognize,
+                                           const ChipNaming& named);
 
 }  // namespace tarvix::cli

@@ -214,8 +214,7 @@ void CliHost::ProgressChanged(const ProgressState& progress) {
                        progress.caption != bar_.caption;
   // A new step (shown again, started over, or a new caption word) restarts the estimate.
   const std::string word = CaptionWord(progress.caption);
-  if (progress.visible &&
-      (!bar_.visible || progress.position < bar_.position || word != bar_word_))
+  if (progress.visible && (!bar_.visible || progress.position < bar_.position || word != bar_word_))
     bar_started_ms_ = NowMs();
   bar_word_ = word;
   bar_ = progress;

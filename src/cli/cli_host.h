@@ -88,8 +88,8 @@ class CliHost : public HostModel {
   LocalTimeSource clock_;
   mutable std::mutex out_mutex_;  // the worker and the main thread both print
   std::string last_status_;
-  bool status_beeps_ = false;  // the status being logged asked for a beep
-  std::string echoed_text_;    // text of the last line printed
+  bool status_beeps_ = false;    // the status being logged asked for a beep
+  std::string echoed_text_;      // text of the last line printed
   bool echoed_is_last_ = false;  // nothing was printed below it since
   bool waiting_ = false;
   std::atomic<bool> interrupted_{false};

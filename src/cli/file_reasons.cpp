@@ -70,8 +70,8 @@ std::string TvxProblem(const std::filesystem::path& path) {
   std::uint8_t tail[kTvxTrailerSize] = {};
   if (file.ReadAt(payload, std::span(tail)) != static_cast<std::int64_t>(kTvxTrailerSize))
     return "it cannot be read to its end";
-  const std::uint32_t stored = (std::uint32_t{tail[0]} << 16) | (std::uint32_t{tail[1]} << 8) |
-                               tail[2];
+  const std::uint32_t stored =
+      (std::uint32_t{tail[0]} << 16) | (std::uint32_t{tail[1]} << 8) | tail[2];
   return "its checksum does not match: the last 3 bytes say " + Hex6(stored) +
          ", the byte sum of the " + std::to_string(payload) + " bytes before them is " +
          (sum > kTvxLargestSum ? std::to_string(sum) : Hex6(sum)) +

@@ -62,8 +62,9 @@ int Fill(Context& c) {
   if (dialog.ShowsWordField()) {
     fields.data_word = args[2];
   } else if (args[2].size() > FillFieldLimit(FillField::kDataByte)) {
-    return UsageError("DATA is one byte (two hexadecimal digits) for this chip; a word (four) "
-                      "only for a 16-bit chip");
+    return UsageError(
+        "DATA is one byte (two hexadecimal digits) for this chip; a word (four) "
+        "only for a 16-bit chip");
   } else {
     fields.data_byte = args[2];
   }

@@ -38,9 +38,8 @@ int Upgrade(Context& c) {
   // A file that fails the check goes to the upgrade all the same, which refuses it in
   // its own words; a good one replaces the programmer's firmware: ask first.
   const std::string problem = TvxProblem(file);
-  if (problem.empty() &&
-      !s.host().Confirm("the programmer's firmware will be replaced by " + file.string() +
-                        " ! continue ?"))
+  if (problem.empty() && !s.host().Confirm("the programmer's firmware will be replaced by " +
+                                           file.string() + " ! continue ?"))
     return kExitFailed;
 
   // The dialog's bar is the tool's progress bar; its last text is the run's answer.
@@ -51,8 +50,7 @@ int Upgrade(Context& c) {
   });
   int result = kUpgradeNoProgrammer;
   s.host().ShowProgress(true);
-  s.Run(worker_command::kFirmwareUpgrade,
-        [&] { result = UpgradeFirmware(s.ctx(), dialog); });
+  s.Run(worker_command::kFirmwareUpgrade, [&] { result = UpgradeFirmware(s.ctx(), dialog); });
   s.host().ShowProgress(false);
   dialog.SetBarListener(nullptr);
 

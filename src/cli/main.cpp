@@ -104,8 +104,10 @@ int ParseArguments(int argc, char** argv, Options& o) {
     } else if (o.command.empty()) {
       // "--simulate W25Q32BV read": the model belongs after an "=".
       if (follows_simulate && !IsCommand(a))
-        return UsageError("unknown command " + a + " (to put a chip in the simulated socket, "
-                          "write --simulate=" + a + ")");
+        return UsageError("unknown command " + a +
+                          " (to put a chip in the simulated socket, "
+                          "write --simulate=" +
+                          a + ")");
       o.command = a;
     } else {
       o.args.push_back(a);

@@ -107,8 +107,9 @@ bool VirtualChip::UseImageFile(const std::filesystem::path& path, std::string* e
     const int reason = errno;
     if (error)
       *error = reason == EWOULDBLOCK
-                   ? path.string() + " is in use by another simulated programmer (another "
-                                     "process has it open)"
+                   ? path.string() +
+                         " is in use by another simulated programmer (another "
+                         "process has it open)"
                    : "cannot lock " + path.string() + ": " + std::strerror(reason);
     ::close(fd);
     return false;

@@ -187,9 +187,9 @@ TEST_F(ChipCli, AutoProgramsTheChipOnce) {
 // A chip is programmed only after the socket was seen empty and a chip was seen twice,
 // so every run in the output names another simulated chip.
 TEST_F(ChipCli, BulkRunProgramsEachSwappedChipOnce) {
-  const CliResult r = RunCli(
-      {"--simulate", "--sim-timing", "instant", "--yes", "auto", "img.bin", "--bulk", "3"},
-      dir_.path);
+  const CliResult r =
+      RunCli({"--simulate", "--sim-timing", "instant", "--yes", "auto", "img.bin", "--bulk", "3"},
+             dir_.path);
   ASSERT_EQ(r.status, 0) << r.err;
   const std::regex line(R"(chip (\d+): pass \(simulated chip #(\d+)\))");
   std::set<std::string> chips;
@@ -211,10 +211,9 @@ TEST_F(ChipCli, BulkRunProgramsEachSwappedChipOnce) {
 }
 
 TEST_F(ChipCli, BulkRunAsJson) {
-  const CliResult r = Run(
-      {"--chip", "W25Q32BV", "--yes", "--json", "auto", "img.bin", "--bulk", "2", "--sim-swap",
-       "1500"},
-      "W25Q32BV");
+  const CliResult r = Run({"--chip", "W25Q32BV", "--yes", "--json", "auto", "img.bin", "--bulk",
+                           "2", "--sim-swap", "1500"},
+                          "W25Q32BV");
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"passed\":2,\"failed\":0,\"interrupted\":false"), std::string::npos)
       << r.out;
@@ -269,8 +268,7 @@ TEST_F(ChipCli, FileErrorsNameThePathAndTheReason) {
   CliResult r = Run({"--yes", "write", "folder.bin"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("file open failed!"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("\ntarvix-cli: folder.bin: it is a folder, not a file\n"),
-            std::string::npos)
+  EXPECT_NE(r.err.find("\ntarvix-cli: folder.bin: it is a folder, not a file\n"), std::string::npos)
       << r.err;
 
   r = Run({"--yes", "verify", "nowhere.bin"});

@@ -21,9 +21,9 @@ ChipCatalogue SmallCatalogue() {
       "$93 EEPROM\r\n#Atmel:\r\n"
       "@AT93C46(8bit):N:N:128B:N:000:000000:000000:5:300\r\n";
   ChipCatalogue catalogue;
-  EXPECT_TRUE(catalogue.Parse(std::span(reinterpret_cast<const std::uint8_t*>(text.data()),
-                                        text.size()),
-                              [](std::string_view, std::string_view) {}));
+  EXPECT_TRUE(
+      catalogue.Parse(std::span(reinterpret_cast<const std::uint8_t*>(text.data()), text.size()),
+                      [](std::string_view, std::string_view) {}));
   EXPECT_EQ(catalogue.Count(), 5u);
   return catalogue;
 }

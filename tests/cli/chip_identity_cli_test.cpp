@@ -47,10 +47,14 @@ class IdentityCli : public ::testing::Test {
 // A 24-series EEPROM answers only its family: without --chip nothing is done to it,
 // and no command falls back to the first record of the catalogue.
 TEST_F(IdentityCli, AnEepromWithoutChipIsRefusedByEveryCommandThatUsesIt) {
-  const std::vector<std::vector<std::string>> commands = {
-      {"read", "out.bin"}, {"write", "img.bin"}, {"verify", "img.bin"},
-      {"erase"},           {"blank"},            {"fill", "0", "4", "00"},
-      {"auto", "img.bin"}, {"auto", "img.bin", "--bulk", "1"}};
+  const std::vector<std::vector<std::string>> commands = {{"read", "out.bin"},
+                                                          {"write", "img.bin"},
+                                                          {"verify", "img.bin"},
+                                                          {"erase"},
+                                                          {"blank"},
+                                                          {"fill", "0", "4", "00"},
+                                                          {"auto", "img.bin"},
+                                                          {"auto", "img.bin", "--bulk", "1"}};
   for (const auto& command : commands) {
     const CliResult r = Run("AT24C512", command);
     EXPECT_EQ(r.status, 1) << command[0] << "\n" << r.err;
@@ -79,8 +83,9 @@ TEST_F(IdentityCli, AnIdSharedBySeveralRecordsNeedsTheName) {
                        "manully!"),
             std::string::npos)
       << r.err;
-  const std::size_t refusal = r.err.find("tarvix-cli: the chip in the socket answers ID EF4018, "
-                                          "which ");
+  const std::size_t refusal = r.err.find(
+      "tarvix-cli: the chip in the socket answers ID EF4018, "
+      "which ");
   ASSERT_NE(refusal, std::string::npos) << r.err;
   const std::string line = r.err.substr(refusal, r.err.find('\n', refusal) - refusal);
   EXPECT_NE(line.find("catalogue chips share ("), std::string::npos) << line;

@@ -40,9 +40,8 @@ class CliFill : public ::testing::Test {
 };
 
 TEST_F(CliFill, FillChangesOnlyTheRangeOfTheSimulatedChip) {
-  const auto r =
-      Run({"--database", kDb, "--simulate", "--sim-image", "chip.bin", "--yes", "fill", "100", "16",
-           "5A"});
+  const auto r = Run({"--database", kDb, "--simulate", "--sim-image", "chip.bin", "--yes", "fill",
+                      "100", "16", "5A"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "Fill succeed\n");
   EXPECT_NE(r.err.find("State: chip filling...\n"), std::string::npos);
@@ -102,7 +101,8 @@ TEST_F(CliFill, FillAsksFirstAndWithoutAnAnswerLeavesTheChip) {
   EXPECT_EQ(r.err.find("chip filling"), std::string::npos) << r.err;
   const Bytes chip = ReadFile("chip.bin");
   ASSERT_EQ(chip.size(), 16u << 20);
-  EXPECT_TRUE(std::all_of(chip.begin(), chip.begin() + 0x200, [](std::uint8_t b) { return b == 0xFF; }));
+  EXPECT_TRUE(
+      std::all_of(chip.begin(), chip.begin() + 0x200, [](std::uint8_t b) { return b == 0xFF; }));
 }
 
 }  // namespace

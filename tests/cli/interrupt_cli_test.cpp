@@ -41,13 +41,13 @@ class InterruptCli : public ::testing::Test {
   // once `marker` shows in stderr (or in the transfer trace), and collects the rest.
   Stopped InterruptAt(std::vector<std::string> args, const std::string& marker,
                       bool marker_in_trace, int presses = 1) {
-    std::vector<std::string> all = {"--simulate",  "--sim-timing", "realistic", "--sim-image",
-                                    "chip.img",    "--trace",      "usb.trace", "--yes"};
+    std::vector<std::string> all = {"--simulate", "--sim-timing", "realistic", "--sim-image",
+                                    "chip.img",   "--trace",      "usb.trace", "--yes"};
     all.insert(all.end(), args.begin(), args.end());
     SpawnedCli cli(dir_.path, all);
     EXPECT_TRUE(cli.Started());
-    const bool seen = marker_in_trace ? cli.WaitFor(dir_.path / "usb.trace", marker)
-                                      : cli.WaitForErr(marker);
+    const bool seen =
+        marker_in_trace ? cli.WaitFor(dir_.path / "usb.trace", marker) : cli.WaitForErr(marker);
     EXPECT_TRUE(seen) << marker << "\n" << cli.Err();
     for (int i = 0; i < presses; ++i) cli.Interrupt();
     Stopped s;
@@ -146,9 +146,9 @@ TEST_F(InterruptCli, AnUpgradeStopsBetweenBlocksInUpdateMode) {
 TEST_F(InterruptCli, ABulkRunStopsTheChipUnderWayAndKeepsItsCounts) {
   const fs::path out = dir_.path / "spawned.out";
   std::ofstream(dir_.path / "small.bin", std::ios::binary) << std::string(100000, 'x');
-  SpawnedCli cli(dir_.path, {"--simulate=W25Q80BV", "--chip", "W25Q80BV", "--sim-timing",
-                             "realistic", "--trace", "usb.trace", "--yes", "auto", "small.bin",
-                             "--bulk"});
+  SpawnedCli cli(dir_.path,
+                 {"--simulate=W25Q80BV", "--chip", "W25Q80BV", "--sim-timing", "realistic",
+                  "--trace", "usb.trace", "--yes", "auto", "small.bin", "--bulk"});
   ASSERT_TRUE(cli.WaitFor(out, "chip 1: pass")) << cli.Err();
   // The second chip's erase has started (code 5).
   ASSERT_TRUE(cli.WaitFor(dir_.path / "usb.trace", "result=20 | A5 05", 2)) << cli.Err();

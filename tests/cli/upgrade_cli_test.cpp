@@ -5,9 +5,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <utility>
-#include <iterator>
 #include <vector>
 
 #include "cli/cli_runner.h"
@@ -76,9 +76,10 @@ TEST_F(CliUpgrade, UpgradeSucceedsAndReportsTheDialogText) {
   const auto j = Run({"--database", kDb, "--simulate", "--yes", "--json", "upgrade", "fw.tvx"});
   ASSERT_EQ(j.status, 0) << j.err;
   // The last status is the start-up recognition's: the upgrade reports in its dialog.
-  EXPECT_EQ(j.out,
-            "{\"ok\":true,\"status\":\"find SPI FLASH\",\"failure\":null,\"text\":\"firmware "
-            "upgrade succeed.please restart the device.\",\"file\":\"fw.tvx\",\"dfu_mode\":true}\n");
+  EXPECT_EQ(
+      j.out,
+      "{\"ok\":true,\"status\":\"find SPI FLASH\",\"failure\":null,\"text\":\"firmware "
+      "upgrade succeed.please restart the device.\",\"file\":\"fw.tvx\",\"dfu_mode\":true}\n");
 }
 
 TEST_F(CliUpgrade, UpgradeRefusesABadFileWithFailureOne) {
@@ -116,7 +117,8 @@ TEST_F(CliUpgrade, EveryUnusableFileIsNamedWithItsReason) {
 // The firmware is replaced only when the user says so.
 TEST_F(CliUpgrade, UpgradeAsksFirst) {
   WriteFile("fw.tvx", *MakeTvx(Bytes(3000, 0x22)));
-  const auto r = Run({"--database", kDb, "--simulate", "--trace", "usb.trace", "upgrade", "fw.tvx"});
+  const auto r =
+      Run({"--database", kDb, "--simulate", "--trace", "usb.trace", "upgrade", "fw.tvx"});
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Information: the programmer's firmware will be replaced by fw.tvx ! "
                        "continue ?"),
@@ -132,8 +134,8 @@ TEST_F(CliUpgrade, UpgradeAsksFirst) {
 // at once: no switch command, no reconnection, no handshake.
 TEST_F(CliUpgrade, AProgrammerAlreadyInUpdateModeIsNotSwitchedAgain) {
   WriteFile("fw.tvx", *MakeTvx(Bytes(3000, 0x22)));
-  const auto r = Run({"--database", kDb, "--simulate", "--sim-dfu", "--yes", "--trace",
-                      "usb.trace", "upgrade", "fw.tvx"});
+  const auto r = Run({"--database", kDb, "--simulate", "--sim-dfu", "--yes", "--trace", "usb.trace",
+                      "upgrade", "fw.tvx"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("device is in dfu mode!"), std::string::npos) << r.err;
   EXPECT_EQ(r.out, "firmware upgrade succeed.please restart the device.\n");

@@ -25,8 +25,8 @@ TEST(CliUsage, HelpSaysWhatANewUserTripsOver) {
             std::string::npos)
       << h;
   // detect's result codes.
-  for (const char* code : {"result 1: found in the catalogue", "0: an EEPROM family",
-                           "-1: no chip", "-2: no programmer"})
+  for (const char* code : {"result 1: found in the catalogue", "0: an EEPROM family", "-1: no chip",
+                           "-2: no programmer"})
     EXPECT_NE(h.find(code), std::string::npos) << code << "\n" << h;
   // --chip is the exact model name; fill DATA is one byte, a word on 16-bit chips.
   EXPECT_NE(h.find("--chip MODEL           the chip in the socket, by its exact model name"),

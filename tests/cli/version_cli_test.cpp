@@ -77,8 +77,7 @@ TEST_F(CliVersion, TraceShowsTheStartUpBothQueriesAndTheEndOfRun) {
             std::string::npos);
   EXPECT_NE(text.find("INT-OUT  ep=0x02 len=20 timeout=100 result=20 | A5 16 ", version),
             std::string::npos);
-  EXPECT_NE(text.find("BULK-IN  ep=0x83 len=7 timeout=100 result=7 |", version),
-            std::string::npos);
+  EXPECT_NE(text.find("BULK-IN  ep=0x83 len=7 timeout=100 result=7 |", version), std::string::npos);
   const std::size_t end = text.find("timeout=1000 result=20 | A5 09 ", version);
   EXPECT_NE(end, std::string::npos) << text.substr(version);
   EXPECT_EQ(Count(text, "| A5 09 "), 2u) << "one after the recognition, one after the query";

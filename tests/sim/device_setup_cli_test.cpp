@@ -75,10 +75,9 @@ TEST_F(DeviceSetupCli, AnImageFileInUseIsRefused) {
   const int fd = ::open(image.c_str(), O_RDWR);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);
-  const auto second = RunCli(
-      Args({"--simulate=AT24C02", "--chip", "AT24C02", "--sim-image", image.string(), "--yes",
-            "erase"}),
-      dir_);
+  const auto second = RunCli(Args({"--simulate=AT24C02", "--chip", "AT24C02", "--sim-image",
+                                   image.string(), "--yes", "erase"}),
+                             dir_);
   ::close(fd);
   EXPECT_EQ(second.status, 1);
   EXPECT_NE(second.err.find("tarvix-cli: --sim-image: " + image.string() +
@@ -87,9 +86,9 @@ TEST_F(DeviceSetupCli, AnImageFileInUseIsRefused) {
       << second.err;
   EXPECT_EQ(second.err.find("erasing"), std::string::npos);
   // Released, it is usable again.
-  EXPECT_EQ(RunCli(Args({"--simulate=AT24C02", "--sim-image", image.string(), "version"}), dir_)
-                .status,
-            0);
+  EXPECT_EQ(
+      RunCli(Args({"--simulate=AT24C02", "--sim-image", image.string(), "version"}), dir_).status,
+      0);
 }
 
 TEST_F(DeviceSetupCli, TraceFileHoldsEveryTransfer) {
@@ -107,8 +106,9 @@ TEST_F(DeviceSetupCli, TraceFileHoldsEveryTransfer) {
   EXPECT_NE(transfers[n - 5].find("INT-OUT  ep=0x02 len=20 timeout=100 result=20 | A5 12"),
             std::string::npos)
       << transfers[n - 5];
-  EXPECT_NE(transfers[n - 2].find("BULK-IN  ep=0x83 len=7 timeout=100 result=7 | 54 56 58 01 01 E2 40"),
-            std::string::npos)
+  EXPECT_NE(
+      transfers[n - 2].find("BULK-IN  ep=0x83 len=7 timeout=100 result=7 | 54 56 58 01 01 E2 40"),
+      std::string::npos)
       << transfers[n - 2];
   EXPECT_NE(transfers[n - 1].find("INT-OUT  ep=0x02 len=20 timeout=1000 result=20 | A5 09"),
             std::string::npos)
