@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -25,6 +26,8 @@ class SpawnedCli {
       : out_(cwd / "spawned.out"), err_(cwd / "spawned.err") {
     pid_ = ::fork();
     if (pid_ != 0) return;
+    // A bulk run never ends by itself: it must not outlive a test run that was killed.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     if (::chdir(cwd.c_str()) != 0) ::_exit(127);
     const int out = ::open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     const int err = ::open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
@@ -32,6 +35,9 @@ class SpawnedCli {
     ::dup2(out, 1);
     ::dup2(err, 2);
     ::dup2(null, 0);
+    // As from a terminal: a test run in the background has SIGINT ignored, which the
+    // program would keep ignoring.
+    ::signal(SIGINT, SIG_DFL);
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(TARVIX_CLI));
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
