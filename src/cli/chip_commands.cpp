@@ -194,10 +194,11 @@ bool LoadImage(ChipSession& s, const std::string& file) {
 // ended early (erase reports a stopped erase as done) does not count as done.
 AutoSteps InterruptibleSteps(ChipSession& s) {
   const AutoSteps steps = ChipAutoSteps(s.ctx());
-  const auto guard = [&s](std::function<bool(bool)> step) {
-    return [&s, step = std::move(step)](bool pre_check) {
+  // Whatever arguments a step takes (the pre-check flag, and what else it is told).
+  const auto guard = [&s](auto step) {
+    return [&s, step = std::move(step)](auto... args) {
       if (s.Interrupted()) return false;
-      const bool ok = step(pre_check);
+      const bool ok = step(args...);
       return ok && !s.Interrupted();
     };
   };
