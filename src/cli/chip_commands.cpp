@@ -264,13 +264,7 @@ int RunAuto(Context& c, ChipSession& s, const ChipArgs& args) {
       sim_operator->ChipDone();
   };
 
-  const auto wait_for_next = [&] {
-    if (state.bulk_mode.load() == 0) return;
-    s.host().SetWaiting(true);
-    s.host().Notice(kWaitingForChip);
-  };
   program.SetOperation(w::kAuto, [&] {
-    s.host().SetWaiting(false);
     // Every chip after the first must be the run's chip too.
     if (args.bulk && !chips.empty() && !s.Interrupted()) {
       const std::string refusal = s.CheckSwappedChip();
@@ -278,7 +272,6 @@ int RunAuto(Context& c, ChipSession& s, const ChipArgs& args) {
         s.host().BreakLine();
         std::cerr << "tarvix-cli: " << refusal << "\n";
         finish_chip(false, refusal);
-        wait_for_next();
         return;
       }
     }
@@ -290,8 +283,8 @@ int RunAuto(Context& c, ChipSession& s, const ChipArgs& args) {
       interrupted_chip = true;
       return;
     }
+    // The worker then waits for the next chip, on one refreshed "waiting for a chip".
     finish_chip(run_ok, s.host().LastStatus());
-    wait_for_next();
   });
 
   if (args.bulk) {
@@ -302,7 +295,6 @@ int RunAuto(Context& c, ChipSession& s, const ChipArgs& args) {
     program.TheWorker().Give(w::kAuto);
   }
   program.TheWorker().RunUntilIdle();
-  s.host().SetWaiting(false);
   const bool interrupted = s.Interrupted();
 
   if (!args.bulk) {

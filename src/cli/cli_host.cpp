@@ -91,11 +91,8 @@ void CliHost::ShowStatus(std::string_view text, bool red, bool beep) {
   {
     std::lock_guard lock(out_mutex_);
     last_status_ = text;
-    status_beeps_ = beep;
   }
   HostModel::ShowStatus(text, red, beep);
-  std::lock_guard lock(out_mutex_);
-  status_beeps_ = false;
 }
 
 std::string CliHost::LastStatus() const {
@@ -163,7 +160,7 @@ void CliHost::InformationSound() {
 
 void CliHost::Notice(std::string_view text) {
   std::lock_guard lock(out_mutex_);
-  EchoLine(LogTimeStamp(clock_()) + std::string(text), text);
+  EchoLine(LogTimeStamp(clock_()) + std::string(text), text, text == echoed_text_);
 }
 
 void CliHost::BreakLine() {
@@ -171,27 +168,21 @@ void CliHost::BreakLine() {
   echoed_is_last_ = false;
 }
 
-void CliHost::SetWaiting(bool waiting) {
-  std::lock_guard lock(out_mutex_);
-  waiting_ = waiting;
-}
-
 void CliHost::LogLineAdded(const std::string& line, bool /*replaced*/) {
   std::lock_guard lock(out_mutex_);
   const std::size_t start = TextStart(line);
   const std::string_view text = std::string_view(line).substr(start);
   if (Interrupted() && ClaimsSuccess(text)) return;
-  if (waiting_ && !status_beeps_) {
-    EchoLine(line.substr(0, start) + kWaitingForChip, kWaitingForChip);
-    return;
-  }
-  EchoLine(line, text);
+  // What the pane refreshes (a repeated text, the bulk wait's line once a second) is
+  // refreshed here too. The terminal's own last line decides rather than the pane's:
+  // the pane forgets its lines when an auto run clears it, the terminal does not.
+  EchoLine(line, text, text == echoed_text_);
 }
 
-void CliHost::EchoLine(const std::string& stamped, std::string_view text) {
-  if (text == echoed_text_) {
-    // The pane refreshes a repeated text; a terminal can do so only while the line is
-    // still the last one, anything else would just print it again.
+void CliHost::EchoLine(const std::string& stamped, std::string_view text, bool refresh) {
+  if (refresh) {
+    // A terminal can rewrite the line only while it is still the last one; anything
+    // else would just print it again.
     if (!options_.stderr_is_tty || !echoed_is_last_) return;
     const bool redraw = ClearBar();
     Err() << "\x1b[1A\r\x1b[K" << TerminalText(stamped) << "\n";

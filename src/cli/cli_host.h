@@ -29,9 +29,6 @@ struct CliHostOptions {
   static CliHostOptions FromTerminal(bool yes);
 };
 
-// The line shown while bulk mode waits for the chip to be swapped.
-inline constexpr char kWaitingForChip[] = "waiting for a chip";
-
 class CliHost : public HostModel {
  public:
   explicit CliHost(CliHostOptions options, LocalTimeSource clock = SystemLocalTime,
@@ -54,10 +51,6 @@ class CliHost : public HostModel {
   // refreshed in place.
   void BreakLine();
 
-  // Bulk mode waits for the next chip: the recognition texts of the wait fold into one
-  // "waiting for a chip" line; a link failure (a status with a beep) still shows.
-  void SetWaiting(bool waiting);
-
   // The user pressed Ctrl-C: questions are refused from now on and no status line
   // that claims success is shown (a stopped run is no success). Signal-thread safe.
   void SetInterrupted() { interrupted_.store(true); }
@@ -76,9 +69,9 @@ class CliHost : public HostModel {
 
  private:
   std::ostream& Err();
-  // Prints `text` as a time-stamped line, or refreshes the last line when it showed
-  // the same text. Call with out_mutex_ held.
-  void EchoLine(const std::string& stamped, std::string_view text);
+  // Prints `stamped` (whose text is `text`) as a new line, or with `refresh` rewrites
+  // the last line with it. Call with out_mutex_ held.
+  void EchoLine(const std::string& stamped, std::string_view text, bool refresh);
   // Removes a drawn bar so that a text line starts at column 0; true if one was drawn.
   bool ClearBar();
   void DrawBar();
@@ -88,10 +81,8 @@ class CliHost : public HostModel {
   LocalTimeSource clock_;
   mutable std::mutex out_mutex_;  // the worker and the main thread both print
   std::string last_status_;
-  bool status_beeps_ = false;    // the status being logged asked for a beep
   std::string echoed_text_;      // text of the last line printed
   bool echoed_is_last_ = false;  // nothing was printed below it since
-  bool waiting_ = false;
   std::atomic<bool> interrupted_{false};
   std::string capture_title_;
   std::string captured_;

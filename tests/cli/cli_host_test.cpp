@@ -171,27 +171,6 @@ TEST(CliHost, ARepeatedTextIsShownOnce) {
   EXPECT_EQ(tty.err.str().size(), 2 * 42u + 8u) << "neither printed again nor moved over";
 }
 
-TEST(CliHost, WhileWaitingForAChipOnlyOneLineShows) {
-  Terminal plain;
-  CliHost host(plain.Options(false, false), Noon);
-  host.SetWaiting(true);
-  host.Notice(kWaitingForChip);
-  for (int i = 0; i < 1000; ++i) {
-    host.ShowStatus("device connected,not find chip!", true, false);
-    host.ShowStatus("find SPI FLASH", false, false);
-  }
-  EXPECT_EQ(plain.err.str(), "12:03:04  waiting for a chip\n");
-  // A link failure is not folded away.
-  host.ShowStatus("device is unconnected", true, true);
-  host.ShowStatus("device connected,not find chip!", true, false);
-  EXPECT_EQ(plain.err.str(),
-            "12:03:04  waiting for a chip\n12:03:04  device is unconnected\n"
-            "12:03:04  waiting for a chip\n");
-  host.SetWaiting(false);
-  host.ShowStatus("find SPI FLASH", false, false);
-  EXPECT_NE(plain.err.str().find("12:03:04  find SPI FLASH\n"), std::string::npos);
-}
-
 TEST(CliHost, AfterAnInterruptNothingClaimsSuccessAndNothingIsAccepted) {
   Terminal t;
   t.in.str("y\n");
@@ -218,6 +197,51 @@ TEST(CliHost, CapturedBoxesAreKeptNotPrinted) {
   host.MessageBox("firmware version access failed  ", "info", BoxIcon::kNone, BoxButtons::kOk);
   EXPECT_EQ(host.CapturedBox(), "\r\nfirmware SN:123456");
   EXPECT_EQ(t.err.str(), "info: firmware version access failed  \n");
+}
+
+}  // namespace
+}  // namespace tarvix::cli
+
+#include "app/bulk_mode.h"
+#include "device/clock.h"
+
+namespace tarvix::cli {
+namespace {
+
+// The bulk run's wait between chips as the terminal shows it: the core's wait line,
+// refreshed about once a second, stays one line; a programmer that goes missing during
+// the wait keeps its own line (with one bell) until it is back.
+TEST(CliHost, TheWaitBetweenChipsIsOneRefreshedLinePerState) {
+  Terminal tty;
+  CliHost host(tty.Options(false, false, true), Noon);
+  MainState state;
+  state.bulk_mode = 1;
+  VirtualClock clock;
+  int looks = 0;
+  const auto look = [&]() -> SocketLook {
+    ++looks;
+    if (looks == 600) state.bulk_mode = 0;
+    if (looks <= 300) return {-2, "device is unconnected", true};  // 3 s without programmer
+    return {-1, "device connected,not find chip!", true};
+  };
+  EXPECT_EQ(WaitForNextChip(state, clock, host, look), BulkWaitResult::kStopped);
+  const std::string out = tty.err.str();
+  const std::string refresh = "\x1b[1A\r\x1b[K";
+  EXPECT_EQ(out, "12:03:04  device is unconnected\n\a" + refresh +
+                     "12:03:04  device is unconnected\n" + refresh +
+                     "12:03:04  device is unconnected\n"
+                     "12:03:04  waiting for a chip\n" +
+                     refresh + "12:03:04  waiting for a chip\n" + refresh +
+                     "12:03:04  waiting for a chip\n")
+      << out;
+
+  // Where lines cannot be rewritten (a log file), each state is one line.
+  Terminal plain;
+  CliHost logged(plain.Options(false, false, false), Noon);
+  state.bulk_mode = 1;
+  looks = 0;
+  EXPECT_EQ(WaitForNextChip(state, clock, logged, look), BulkWaitResult::kStopped);
+  EXPECT_EQ(plain.err.str(), "12:03:04  device is unconnected\n12:03:04  waiting for a chip\n");
 }
 
 }  // namespace
