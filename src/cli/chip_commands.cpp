@@ -1,5 +1,6 @@
 // detect, read, write, verify, erase, blank, auto: the chip operations, run through
 // the same Program (start-up, worker, operations) as the window.
+#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <memory>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "buffer/replacement_file.h"
 #include "buffer/stream_copy.h"
 #include "cli/chip_session.h"
 #include "cli/cli_context.h"
@@ -144,31 +146,25 @@ std::string ParseChipArgs(ChipCommand command, const std::vector<std::string>& a
   return {};
 }
 
-// Copies the chip data file to the user's file, through a file beside it, so a
-// failure never leaves half a file under the user's name. The reason on failure.
+// Copies the chip data file to the user's file, through a temporary file beside it,
+// so a failure never leaves half a file under the user's name. The reason on failure.
 std::string SaveChipData(ChipSession& session, const std::filesystem::path& from,
                          const std::filesystem::path& to) {
   UniqueFd in = OpenRegularForReading(from);
   if (!in.Valid()) return from.string() + ": " + WhyUnreadable(from);
   const std::int64_t length = FileLength(in.Get());
-  const std::filesystem::path part = to.string() + ".part";
-  if (const std::string why = WhyUnwritable(part); !why.empty()) return why;
-  session.SetPartialFile(part);
-  UniqueFd out = CreateTruncated(part);
+  if (length < 0) return from.string() + ": " + WhyUnreadable(from);
+  ReplacementFile out(to);
+  if (!out.Valid()) return std::strerror(out.Error());
+  // A second Ctrl-C leaves without unwinding: the session removes the file then.
+  session.SetPartialFile(out.TemporaryPath());
   std::string why;
-  if (length < 0 || !out.Valid()) {
-    why = "the file cannot be created";
-  } else if (CopyRange(in.Get(), 0, static_cast<std::uint64_t>(length), out.Get(), 0) !=
-                 CopyResult::kOk ||
-             !out.Close()) {
+  if (CopyRange(in.Get(), 0, static_cast<std::uint64_t>(length), out.Fd(), 0) != CopyResult::kOk) {
     why = "writing failed (is the disk full?)";
-  } else {
-    std::error_code ec;
-    std::filesystem::rename(part, to, ec);
-    if (ec) why = ec.message();
+    out.Abandon();
+  } else if (!out.Commit()) {
+    why = std::strerror(out.Error());
   }
-  std::error_code ec;
-  if (!why.empty()) std::filesystem::remove(part, ec);
   session.SetPartialFile({});
   return why;
 }

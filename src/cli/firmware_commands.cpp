@@ -1,5 +1,7 @@
 // upgrade: the programmer firmware upgrade from a ".tvx" file; tvx make: a valid
 // ".tvx" file from a payload, for tests and for the simulated programmer.
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -8,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "buffer/replacement_file.h"
+#include "buffer/stream_copy.h"
 #include "cli/chip_session.h"
 #include "cli/cli_context.h"
 #include "cli/file_reasons.h"
@@ -100,23 +104,12 @@ int TvxMake(Context& c) {
     return kExitFailed;
   }
   // Written beside the target first, so a failure never leaves half an image under its name.
-  const std::filesystem::path part = out_path.string() + ".part";
-  std::error_code ec;
-  {
-    std::ofstream out(part, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(image->data()),
-              static_cast<std::streamsize>(image->size()));
-    out.close();
-    if (!out) {
-      std::filesystem::remove(part, ec);
-      std::cerr << "tarvix-cli: cannot write " << out_path.string() << "\n";
-      return kExitFailed;
-    }
-  }
-  std::filesystem::rename(part, out_path, ec);
-  if (ec) {
-    std::filesystem::remove(part, ec);
-    std::cerr << "tarvix-cli: cannot write " << out_path.string() << "\n";
+  ReplacementFile out(out_path);
+  if (!out.Valid() || !WriteAt(out.Fd(), *image, 0) || !out.Commit()) {
+    const int error = out.Error() != 0 ? out.Error() : errno;
+    out.Abandon();
+    std::cerr << "tarvix-cli: cannot write " << out_path.string() << ": " << std::strerror(error)
+              << "\n";
     return kExitFailed;
   }
   const std::size_t n = image->size();

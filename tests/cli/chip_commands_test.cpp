@@ -105,13 +105,19 @@ TEST_F(ChipCli, WriteVerifyReadEraseBlankRoundTrip) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find("\"status\":\"verify succeed! 0:0\""), std::string::npos) << r.out;
 
+  // A file of the user's that happens to bear the name of a temporary file is no
+  // temporary file of ours.
+  std::ofstream(dir_.path / "back.bin.part") << "keep me";
   r = Run({"--json", "read", "back.bin"});
   ASSERT_EQ(r.status, 0) << r.err;
   const std::string back = Slurp(dir_.path / "back.bin");
   EXPECT_EQ(back.size(), 16u * 1024 * 1024);
   EXPECT_EQ(back.substr(0, image_.size()), image_);
   EXPECT_EQ(back.find_first_not_of('\xFF', image_.size()), std::string::npos);
-  EXPECT_FALSE(fs::exists(dir_.path / "back.bin.part"));
+  EXPECT_EQ(Slurp(dir_.path / "back.bin.part"), "keep me");
+  for (const auto& e : fs::directory_iterator(dir_.path))
+    EXPECT_EQ(e.path().filename().string().rfind(".back.bin", 0), std::string::npos)
+        << "a temporary file was left behind";
 
   r = Run({"--json", "blank"});
   EXPECT_EQ(r.status, 1);

@@ -65,6 +65,12 @@ class InterruptCli : public ::testing::Test {
     EXPECT_EQ(SpawnedCli::Count(s.err, "succeed"), SpawnedCli::Count(s.err, "open succeed"))
         << s.err;
   }
+  // Any file of the read's output (its temporary file included) in the folder.
+  bool OutputLeft(const std::string& name) const {
+    for (const auto& e : fs::directory_iterator(dir_.path))
+      if (e.path().filename().string().find(name) != std::string::npos) return true;
+    return false;
+  }
   std::uintmax_t ImageSize() const { return fs::file_size(dir_.path / "chip.img"); }
 
   testing::ScratchFolder dir_;
@@ -76,8 +82,7 @@ TEST_F(InterruptCli, AReadStopsAtTheNextBlockAndLeavesNoFile) {
   EXPECT_NE(s.err.find("Read finished"), std::string::npos) << s.err;
   EXPECT_LT(SpawnedCli::Count(s.trace, "BULK-IN  ep=0x83 len=8192"), kChipBytes / 8192)
       << "the whole chip was read";
-  EXPECT_FALSE(fs::exists(dir_.path / "back.bin"));
-  EXPECT_FALSE(fs::exists(dir_.path / "back.bin.part"));
+  EXPECT_FALSE(OutputLeft("back.bin"));
   EXPECT_EQ(ImageSize(), kChipBytes);
 }
 
@@ -171,8 +176,7 @@ TEST_F(InterruptCli, ASecondCtrlCLeavesAtOnceSafely) {
   EXPECT_EQ(SpawnedCli::Count(s.err, "interrupted\n"), 1u) << s.err;
   EXPECT_EQ(SpawnedCli::Count(s.out, "\"interrupted\":true"), 1u) << s.out;
   EXPECT_EQ(s.err.find("succeed"), std::string::npos) << s.err;
-  EXPECT_FALSE(fs::exists(dir_.path / "back.bin"));
-  EXPECT_FALSE(fs::exists(dir_.path / "back.bin.part"));
+  EXPECT_FALSE(OutputLeft("back.bin"));
   EXPECT_EQ(ImageSize(), kChipBytes);
 }
 

@@ -48,10 +48,12 @@ class CliUpgrade : public ::testing::Test {
 
 TEST_F(CliUpgrade, TvxMakeWritesAValidImage) {
   WriteFile("payload.bin", Bytes{0x10, 0x20, 0xFF, 0x01});
+  WriteFile("fw.tvx.part", Bytes{0x42});  // the user's, whatever its name suggests
   const auto r = Run({"tvx", "make", "payload.bin", "fw.tvx"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "fw.tvx: 7 bytes, checksum 304\n");
   EXPECT_EQ(ReadFile("fw.tvx"), (Bytes{0x10, 0x20, 0xFF, 0x01, 0x00, 0x01, 0x30}));
+  EXPECT_EQ(ReadFile("fw.tvx.part"), Bytes{0x42});
 
   WriteFile("empty.bin", {});
   const auto empty = Run({"tvx", "make", "empty.bin", "e.tvx"});
