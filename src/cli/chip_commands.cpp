@@ -336,6 +336,16 @@ int RunChipCommand(Context& c, ChipCommand command) {
   if (args.swap_given && !c.options().simulate) return UsageError("--sim-swap needs --simulate");
   const CommandInfo info = Info(command);
   const bool json = c.options().json;
+  // A whole chip can take minutes to read: a file that cannot be written is said first.
+  if (command == ChipCommand::kRead) {
+    if (const std::string why = WhyUnwritable(args.file); !why.empty()) {
+      std::cerr << "tarvix-cli: cannot write " << args.file << ": " << why << "\n";
+      if (json)
+        std::cout << "{\"ok\":false,\"status\":\"\",\"file\":" << JsonString(args.file)
+                  << ",\"bytes\":0}\n";
+      return kExitFailed;
+    }
+  }
 
   std::unique_ptr<ChipSession> session = ChipSession::Open(c, true);
   if (!session) return kExitFailed;
