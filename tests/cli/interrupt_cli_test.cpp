@@ -167,6 +167,18 @@ TEST_F(InterruptCli, ABulkRunStopsTheChipUnderWayAndKeepsItsCounts) {
   EXPECT_TRUE(cli.Err().size() >= 12 && cli.Err().substr(cli.Err().size() - 12) == "interrupted\n");
 }
 
+// Waiting for the next chip is no work to finish: Ctrl-C ends the run at once.
+TEST_F(InterruptCli, ABulkRunWaitingForAChipStopsAtOnce) {
+  SpawnedCli cli(dir_.path, {"--simulate=none", "--sim-timing", "realistic", "--yes", "auto",
+                             "img.bin", "--bulk"});
+  ASSERT_TRUE(cli.WaitForErr("waiting for a chip")) << cli.Err();
+  cli.Interrupt();
+  EXPECT_EQ(cli.Wait(), 130);
+  EXPECT_EQ(cli.Out(), "chip 1: fail  device connected,not find chip!\npassed: 0  failed: 1\n");
+  EXPECT_EQ(SpawnedCli::Count(cli.Err(), "waiting for a chip"), 1u) << cli.Err();
+  EXPECT_TRUE(cli.Err().size() >= 12 && cli.Err().substr(cli.Err().size() - 12) == "interrupted\n");
+}
+
 // The second Ctrl-C does not wait for the operation to wind down; the chip's image
 // file and the user's folder stay as a stop would leave them.
 TEST_F(InterruptCli, ASecondCtrlCLeavesAtOnceSafely) {
