@@ -13,6 +13,7 @@
 #include "operations/recognition.h"
 #include "operations/verify.h"
 #include "operations/write.h"
+#include "state/control_ids.h"
 
 namespace tarvix {
 namespace {
@@ -59,7 +60,8 @@ Program::Program(ProgramOptions options, UsbBackend& backend, Clock& clock, Host
       change_log_(ChangeLog::PathIn(options_.base)),
       files_(image_, hex_, change_log_, host),
       page_find_view_(std::make_unique<PageFindView>(image_, hex_, host)),
-      find_view_(page_find_view_.get()),
+      window_find_view_(std::make_unique<WindowCallFindView>(*page_find_view_, host)),
+      find_view_(window_find_view_.get()),
       ctx_{state_,      link_,      packet_, host,   settings_, clock,
            *catalogue_, selection_, image_,  files_, &hex_},
       worker_(state_, {}),
@@ -117,6 +119,10 @@ void Program::StartUp() {
 
   if (options_.device_change_notices)
     backend_.SetDeviceChangeHandler([this] { worker_.DeviceChangeNotice(); });
+  // Grayed while the window is built, like the other image commands; unlike them it
+  // needs no image, only a free Open (it follows Open from now on).
+  if (host_.Commands().IsEnabled(control_id::kBrowse))
+    host_.EnableMenuItem(control_id::kWriteFromFileAddress);
   // The worker's first run is a silent recognition, whatever the user does.
   state_.command_code.store(worker_command::kRecognition);
   state_.link_event.store(1);

@@ -109,7 +109,8 @@ class Program {
   // Help > "&Contents": the manual opened with `open_with_viewer`, or "not find file".
   void ShowHelpContents(const std::function<bool(const std::filesystem::path&)>& open_with_viewer);
 
-  // The hex view calls of the search; the default acts on the HexPage directly.
+  // The hex view calls of the search; the default hands each one to the HexPage
+  // through the Host's window call, where the page lives.
   void SetFindView(FindView* view) { find_view_ = view; }
 
   [[nodiscard]] MainState& State() { return state_; }
@@ -160,6 +161,7 @@ class Program {
   FirmwareUpgradeDialog upgrade_;
   ViewDataDialog view_data_;
   std::unique_ptr<FindView> page_find_view_;
+  std::unique_ptr<FindView> window_find_view_;
   FindView* find_view_ = nullptr;
   OperationContext ctx_;
   bool exist_requested_ = false;

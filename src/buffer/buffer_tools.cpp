@@ -91,8 +91,11 @@ KeystrokeResult CheckKeystroke(std::string_view text, std::size_t caret, BoxChec
   const char c = text[caret - 1];
   const bool ok = check == BoxCheck::kDecimal ? (c >= '0' && c <= '9') : IsHex(c);
   if (ok) return result;
-  result.text.erase(caret - 1, 1);
-  result.caret = caret - 1;
+  // A character typed outside ASCII is several bytes: all of them go.
+  std::size_t first = caret - 1;
+  while (first > 0 && (static_cast<unsigned char>(text[first]) & 0xC0) == 0x80) --first;
+  result.text.erase(first, caret - first);
+  result.caret = first;
   result.message = check == BoxCheck::kHex ? kHexInputWarning : kHexInputWarningWide;
   InfoBox(host, result.message);
   return result;

@@ -78,7 +78,8 @@ struct KeystrokeResult {
   std::string_view message;  // empty when the keystroke was accepted
 };
 // The character before the caret must be a digit of the box's kind; otherwise it is
-// removed, the caret steps back and the box's warning is shown (title "info").
+// removed, the caret steps back and the box's warning is shown (title "info"). Text
+// and caret are UTF-8: a refused character outside ASCII goes with all its bytes.
 KeystrokeResult CheckKeystroke(std::string_view text, std::size_t caret, BoxCheck check,
                                Host& host);
 

@@ -152,6 +152,20 @@ void PageFindView::RestoreTopRow(std::uint64_t row) {
   page_.Refresh();
 }
 
+std::uint64_t WindowCallFindView::TopRow() {
+  std::uint64_t row = 0;
+  host_.WindowCall([&] { row = view_.TopRow(); });
+  return row;
+}
+
+void WindowCallFindView::ShowMatch(std::uint64_t offset, std::size_t length) {
+  host_.WindowCall([&] { view_.ShowMatch(offset, length); });
+}
+
+void WindowCallFindView::RestoreTopRow(std::uint64_t row) {
+  host_.WindowCall([&] { view_.RestoreTopRow(row); });
+}
+
 std::string FindState::Pattern() const {
   std::lock_guard lock(mutex_);
   return pattern_;
@@ -222,33 +236,39 @@ FindOutcome RunFindDatas(const ImageBuffer& buffer, const FindState& find, MainS
                  view);
 }
 
-FindDatasDialog::FindDatasDialog(MainState& state, FindState& find, Host& host, Clock& clock,
+FindDatasDialog::FindDatasDialog(MainState& state, FindState& find, Host& host,
                                  std::function<void()> resume)
-    : state_(state), find_(find), host_(host), clock_(clock), resume_(std::move(resume)) {}
+    : state_(state), find_(find), host_(host), resume_(std::move(resume)) {}
 
-bool FindDatasDialog::PressOk(std::string_view aim, bool hex_mode) {
+FindPress FindDatasDialog::PressOk(std::string_view aim, bool hex_mode) {
   const FindAim prepared = PrepareFindPattern(aim, hex_mode);
   if (!prepared.message.empty()) {
     (void)host_.MessageBox(prepared.message, "info", BoxIcon::kWarning, BoxButtons::kOk);
-    return false;
+    return FindPress::kRefused;
   }
   find_.SetPattern(prepared.pattern);
-  if (!searched_) {
+  FindPress press = FindPress::kNext;
+  if (restart_pending_) {
+    // The stopped search has not left yet; the new one will take this pattern.
+    press = FindPress::kRestarting;
+  } else if (!searched_) {
     searched_ = true;
     state_.command_code.store(kCommandFind);
     resume_();
+    press = FindPress::kStarted;
   } else {
     const WorkerCommand old = state_.command_code.exchange(kFindNext);
     if (old == kCommandIdle) {
       // The previous search ended: start again from the beginning.
       state_.command_code.store(kCommandFind);
       resume_();
+      press = FindPress::kStarted;
     } else if (prepared.pattern != find_.PreviousPattern()) {
       // A new pattern: end the running search first, then start the new one.
       state_.command_code.store(kFindStop);
-      while (state_.command_code.load() != kCommandIdle) clock_.SleepMs(25);
-      state_.command_code.store(kCommandFind);
-      resume_();
+      restart_pending_ = true;
+      press = FindPress::kRestarting;
+      (void)PollRestart();
     } else if (old == kCommandFind) {
       // The search has not reached a match yet, or the worker has not even picked the
       // search up: a 1 would then be read as the write command. The search stops at
@@ -259,10 +279,20 @@ bool FindDatasDialog::PressOk(std::string_view aim, bool hex_mode) {
     // Otherwise the 1 stays: the search waiting at a match goes on.
   }
   find_.SetPreviousPattern(prepared.pattern);
+  return press;
+}
+
+bool FindDatasDialog::PollRestart() {
+  if (!restart_pending_) return true;
+  WorkerCommand idle = kCommandIdle;
+  if (!state_.command_code.compare_exchange_strong(idle, kCommandFind)) return false;
+  restart_pending_ = false;
+  resume_();
   return true;
 }
 
 void FindDatasDialog::Close() {
+  restart_pending_ = false;
   state_.command_code.store(kFindStop);
 }
 

@@ -111,7 +111,7 @@ class FindView {
 };
 
 // The hex view itself as the search's view: go to the match, mark it, restore the
-// top row. The window wraps it to run each call on the window thread.
+// top row. It must run where the hex view lives (see WindowCallFindView).
 class PageFindView : public FindView {
  public:
   PageFindView(ImageBuffer& buffer, HexPage& page, Host& host)
@@ -123,6 +123,20 @@ class PageFindView : public FindView {
  private:
   ImageBuffer& buffer_;
   HexPage& page_;
+  Host& host_;
+};
+
+// Another view whose every call runs through Host::WindowCall: the hex view belongs
+// to the window thread, the search runs on the worker.
+class WindowCallFindView : public FindView {
+ public:
+  WindowCallFindView(FindView& view, Host& host) : view_(view), host_(host) {}
+  [[nodiscard]] std::uint64_t TopRow() override;
+  void ShowMatch(std::uint64_t offset, std::size_t length) override;
+  void RestoreTopRow(std::uint64_t row) override;
+
+ private:
+  FindView& view_;
   Host& host_;
 };
 
@@ -157,27 +171,46 @@ enum class FindOutcome : std::uint8_t {
 [[nodiscard]] FindOutcome RunFindDatas(const ImageBuffer& buffer, const FindState& find,
                                        MainState& state, Host& host, Clock& clock, FindView& view);
 
+// What an OK or "next" did.
+enum class FindPress : std::uint8_t {
+  kRefused,     // the aim was refused (its box shown); nothing changed
+  kStarted,     // a search from the beginning was handed to the worker
+  kNext,        // the search goes on to its next match
+  kRestarting,  // a changed pattern: the running search was told to stop, and the new
+                // one starts once the worker is idle (PollRestart)
+};
+
 // The "Find datas" dialog: validation, the OK/"next" button and the hand-shake from
-// the window's side. `resume` wakes the worker after a command code was set.
+// the window's side. `resume` wakes the worker after a command code was set. Nothing
+// here waits for the worker: the search may itself be waiting for the window thread
+// (a match shown through a window call), so a restart is polled, not awaited.
 class FindDatasDialog {
  public:
-  FindDatasDialog(MainState& state, FindState& find, Host& host, Clock& clock,
-                  std::function<void()> resume);
+  // How often the window looks whether a stopped search has left the worker idle.
+  static constexpr int kRestartPollMs = 25;
+
+  FindDatasDialog(MainState& state, FindState& find, Host& host, std::function<void()> resume);
 
   // "OK" until the first search starts, then "next".
   [[nodiscard]] std::string_view OkCaption() const { return searched_ ? "next" : "OK"; }
-  // OK or "next". False when the aim was refused (its box shown, nothing started).
-  bool PressOk(std::string_view aim, bool hex_mode);
-  // Cancel, the close box or Escape: stops a search that waits at a match.
+  // OK or "next".
+  FindPress PressOk(std::string_view aim, bool hex_mode);
+  // A restart waits for the stopped search to leave the worker idle.
+  [[nodiscard]] bool RestartPending() const { return restart_pending_; }
+  // Called every kRestartPollMs while a restart is pending: once the worker is idle,
+  // hands the new search over. True when nothing is pending any more.
+  bool PollRestart();
+  // Cancel, the close box or Escape: stops a search that waits at a match (and a
+  // restart that has not started yet).
   void Close();
 
  private:
   MainState& state_;
   FindState& find_;
   Host& host_;
-  Clock& clock_;
   std::function<void()> resume_;
   bool searched_ = false;
+  bool restart_pending_ = false;
 };
 
 }  // namespace tarvix

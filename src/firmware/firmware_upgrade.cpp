@@ -271,6 +271,12 @@ FirmwareUpgradeDialog::FirmwareUpgradeDialog() {
 }
 
 void FirmwareUpgradeDialog::Open() {
+  {
+    std::lock_guard lock(mutex_);
+    // A new dialog has no file yet: "upgrade" waits for "..." again.
+    path_.clear();
+    upgrade_enabled_ = false;
+  }
   SetBar(0, kSelectFirmwareText);
 }
 

@@ -98,7 +98,8 @@ class FirmwareUpgradeDialog {
 
   FirmwareUpgradeDialog();
 
-  // The dialog opens: the bar shows 0 and "please select firmware file...".
+  // The dialog opens: no file, "upgrade" disabled, the bar shows 0 and "please select
+  // firmware file...".
   void Open();
   // "..." answered with a file: stored, "upgrade" enabled, the bar says it is ready.
   void ChooseFile(const std::filesystem::path& path);

@@ -30,6 +30,7 @@
 #include "gui/about_box.h"
 #include "gui/artwork.h"
 #include "gui/caption_progress_bar.h"
+#include "gui/dialogs.h"
 #include "gui/hex_grid.h"
 #include "gui/image_button.h"
 #include "gui/qt_host.h"
@@ -107,8 +108,7 @@ Key KeyOf(int qt_key) {
 bool OpenWithShell(const std::filesystem::path& path) {
   std::error_code ec;
   if (!std::filesystem::exists(path, ec)) return false;
-  QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
-  return true;
+  return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
 }
 
 }  // namespace
@@ -121,6 +121,7 @@ MainWindow::MainWindow(Program& program, QtHost& host, QWidget* parent)
   BuildControls();
   BuildMenus();
   InstallHandlers();
+  dialogs_ = new Dialogs(*this, program_, host_);
   ConnectModels();
   // The window is a fixed dialog.
   setFixedSize(sizeHint());
@@ -386,9 +387,6 @@ void MainWindow::InstallHandlers() {
   handlers_[menu_id::kAboutUs] = [this] {
     AboutBox box(this);
     box.exec();
-  };
-  handlers_[menu_id::kContents] = [this] {
-    ShowHelpContents(host_, program_.PrivatePaths().base, OpenWithShell);
   };
   handlers_[menu_id::kOperateLog] = [this] { program_.OperationLog().Show(host_, OpenWithShell); };
   handlers_[kWebLink] = [] { QDesktopServices::openUrl(QUrl(kWebSite)); };

@@ -28,6 +28,7 @@ class QTimer;
 namespace tarvix::gui {
 
 class CaptionProgressBar;
+class Dialogs;
 class HexGrid;
 class ImageButton;
 class QtHost;
@@ -60,6 +61,8 @@ class MainWindow : public QMainWindow {
   [[nodiscard]] QLabel* StatusLine() const { return status_; }
   [[nodiscard]] QPlainTextEdit* LogPane() const { return log_; }
   [[nodiscard]] Program& TheProgram() { return program_; }
+  // The dialogs of the menus.
+  [[nodiscard]] Dialogs& TheDialogs() { return *dialogs_; }
   // Adds a menu to the menu bar after "Help" (the simulator's).
   void AddMenu(QMenu* menu);
   // True once close has finished its clean-up (the window may then go).
@@ -137,6 +140,7 @@ class MainWindow : public QMainWindow {
   QPushButton* chip_picture_ = nullptr;
   QPushButton* second_picture_ = nullptr;
   QTimer* bulk_timer_ = nullptr;
+  Dialogs* dialogs_ = nullptr;
   bool mirroring_ = false;  // a mirror is writing a control: its signals are ours
   bool closing_ = false;
   bool closed_ = false;

@@ -144,7 +144,12 @@ FillFieldEdit CheckFillFieldEdit(FillField field, std::string_view text, std::si
 void ChipFillDialog::Open(const CommandPacket& packet) {
   {
     std::lock_guard lock(mutex_);
-    word_field_ = (packet.Byte(1) & kWordOrganisationBit) != 0;
+    // A fill still writing keeps its fields and state line; a new dialog starts afresh.
+    if (cancel_enabled_) {
+      word_field_ = (packet.Byte(1) & kWordOrganisationBit) != 0;
+      fields_ = FillFields{};
+      state_line_.clear();
+    }
   }
   Notify();
 }

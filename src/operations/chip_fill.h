@@ -75,8 +75,9 @@ class ChipFillDialog {
 
   ChipFillDialog() = default;
 
-  // The dialog opens for the selected chip: the word field shows instead of the byte
-  // field when the packet marks a 16-bit organisation.
+  // The dialog opens for the selected chip: the fields at their first values, an empty
+  // state line, and the word field instead of the byte field when the packet marks a
+  // 16-bit organisation. While a fill runs (Cancel disabled) nothing changes.
   void Open(const CommandPacket& packet);
   [[nodiscard]] bool ShowsWordField() const;
 

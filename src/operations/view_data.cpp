@@ -52,6 +52,18 @@ ViewDataChip ReadViewDataChip(OperationContext& ctx, int recognition, std::uint6
   return chip;
 }
 
+void ViewDataDialog::Open() {
+  {
+    std::lock_guard lock(mutex_);
+    address_.clear();
+    texts_ = ViewDataTexts{};
+    request_.reset();
+    pending_ = false;
+    ++oks_;  // a result still on its way belongs to the closed dialog
+  }
+  Notify();
+}
+
 std::string ViewDataDialog::AddressText() const {
   std::lock_guard lock(mutex_);
   return address_;

@@ -79,6 +79,10 @@ class ViewDataDialog {
   ViewDataDialog(const ViewDataDialog&) = delete;
   ViewDataDialog& operator=(const ViewDataDialog&) = delete;
 
+  // The dialog opens: an empty address box and "null" in the three texts. A chip read
+  // still pending from the last opening is dropped.
+  void Open();
+
   // Address box 1041 ("Addr(hex):", at most 8 characters).
   [[nodiscard]] std::string AddressText() const;
   void SetAddressText(std::string_view text);

@@ -8,6 +8,12 @@ const ButtonTexts* FindButton(int id) {
     if (b.id == id) return &b;
   return nullptr;
 }
+
+// "Write from specify file addr..." loads an image as Open does, so it is usable
+// exactly while Open is: an operation that keeps the image in use grays both.
+int MenuItemFollowing(int id) {
+  return id == control_id::kBrowse ? control_id::kWriteFromFileAddress : 0;
+}
 }  // namespace
 
 CommandState::CommandState() {
@@ -28,6 +34,7 @@ void CommandState::DisableCommand(int id) {
   }
   if (control_changed) Notify({ChangeKind::kEnabled, id});
   if (menu_changed) Notify({ChangeKind::kMenuGrayed, id});
+  if (const int follower = MenuItemFollowing(id); follower != 0) GrayMenuItem(follower);
 }
 
 void CommandState::EnableCommand(int id) {
@@ -39,6 +46,7 @@ void CommandState::EnableCommand(int id) {
   }
   if (control_changed) Notify({ChangeKind::kEnabled, id});
   if (menu_changed) Notify({ChangeKind::kMenuGrayed, id});
+  if (const int follower = MenuItemFollowing(id); follower != 0) EnableMenuItem(follower);
 }
 
 void CommandState::GrayMenuItem(int id) {

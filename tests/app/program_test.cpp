@@ -123,6 +123,24 @@ TEST_F(ProgramFixture, StartUpRecognisesTheChipSendsCode9AndGoesIdle) {
   EXPECT_EQ(host_.Count(Kind::kMessageBox), 0u);
 }
 
+TEST_F(ProgramFixture, WriteFromFileAddressIsUsableAfterStartUpUntilAWriteHoldsTheImage) {
+  Make();
+  EXPECT_TRUE(host_.Commands().IsMenuGrayed(c::kWriteFromFileAddress));
+  StartUp();
+  EXPECT_FALSE(host_.Commands().IsMenuGrayed(c::kWriteFromFileAddress));
+  // The write grays Open and with it this other way of loading an image.
+  const auto image = dir_.path / "image.bin";
+  std::ofstream(image, std::ios::binary) << std::string(4096, '\x5A');
+  ASSERT_TRUE(program_->Files().Load(image, true));
+  host_.HoldNextProgress();
+  program_->TheWorker().Give(w::kWrite);
+  ASSERT_TRUE(host_.WaitHeld());
+  EXPECT_TRUE(host_.Commands().IsMenuGrayed(c::kWriteFromFileAddress));
+  host_.Release();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  EXPECT_FALSE(host_.Commands().IsMenuGrayed(c::kWriteFromFileAddress));
+}
+
 TEST_F(ProgramFixture, WithoutTheDatabaseTheListsStayEmptyAndRecognitionStillRuns) {
   Make(false);
   StartUp();

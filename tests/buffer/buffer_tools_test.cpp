@@ -102,7 +102,14 @@ TEST(BufferToolBoxes, KeystrokesThatAreNoDigitAreTakenBack) {
   EXPECT_EQ(r.message, "please input hex data!    ");
   EXPECT_TRUE(CheckKeystroke("1F", 2, BoxCheck::kHex, host).message.empty());
   EXPECT_TRUE(CheckKeystroke("G", 0, BoxCheck::kHex, host).message.empty());
-  EXPECT_EQ(host.Boxes().size(), 3u);
+  // A letter of two UTF-8 bytes leaves no half of itself behind.
+  r = CheckKeystroke(
+      "1\xC3\xBC"
+      "2",
+      3, BoxCheck::kHex, host);
+  EXPECT_EQ(r.text, "12");
+  EXPECT_EQ(r.caret, 1u);
+  EXPECT_EQ(host.Boxes().size(), 4u);
 
   EXPECT_EQ(ParseHexBox("FFFFFFFF", kAddressDigits), 0xFFFFFFFFu);
   EXPECT_EQ(ParseHexBox("1a", kAddressDigits), 0x1Au);

@@ -339,20 +339,19 @@ struct FindDialogFixture : ::testing::Test {
   MainState state;
   FindState find;
   BoxHost host;
-  VirtualClock clock;
   int resumes = 0;
-  FindDatasDialog dialog{state, find, host, clock, [this] { ++resumes; }};
+  FindDatasDialog dialog{state, find, host, [this] { ++resumes; }};
 };
 
 TEST_F(FindDialogFixture, FirstOkStartsTheSearchAndTheButtonBecomesNext) {
   EXPECT_EQ(dialog.OkCaption(), "OK");
-  EXPECT_FALSE(dialog.PressOk("", true));
-  EXPECT_FALSE(dialog.PressOk("1 2", true));
+  EXPECT_EQ(dialog.PressOk("", true), FindPress::kRefused);
+  EXPECT_EQ(dialog.PressOk("1 2", true), FindPress::kRefused);
   EXPECT_EQ(dialog.OkCaption(), "OK");
   EXPECT_EQ(resumes, 0);
   EXPECT_EQ(host.BoxTexts(), (std::vector<std::string>{"please input data you want to find! ",
                                                        "please input hex data!   "}));
-  EXPECT_TRUE(dialog.PressOk("abc", true));
+  EXPECT_EQ(dialog.PressOk("abc", true), FindPress::kStarted);
   EXPECT_EQ(dialog.OkCaption(), "next");
   EXPECT_EQ(state.command_code.load(), kCommandFind);
   EXPECT_EQ(find.Pattern(), "0ABC");
@@ -361,45 +360,147 @@ TEST_F(FindDialogFixture, FirstOkStartsTheSearchAndTheButtonBecomesNext) {
 }
 
 TEST_F(FindDialogFixture, NextGoesOnRestartsWhenIdleAndReplacesAChangedPattern) {
-  ASSERT_TRUE(dialog.PressOk("AB", true));
+  ASSERT_EQ(dialog.PressOk("AB", true), FindPress::kStarted);
   // Waiting at a match, same pattern: the search goes on.
   state.command_code = kFindWaiting;
-  ASSERT_TRUE(dialog.PressOk("AB", true));
+  EXPECT_EQ(dialog.PressOk("AB", true), FindPress::kNext);
   EXPECT_EQ(state.command_code.load(), kFindNext);
   EXPECT_EQ(resumes, 1);
   // The search ended: "next" starts again from the beginning.
   state.command_code = kCommandIdle;
-  ASSERT_TRUE(dialog.PressOk("AB", true));
+  EXPECT_EQ(dialog.PressOk("AB", true), FindPress::kStarted);
   EXPECT_EQ(state.command_code.load(), kCommandFind);
   EXPECT_EQ(resumes, 2);
-  // Waiting at a match with a new pattern: stop, wait for idle, start anew.
+  // Waiting at a match with a new pattern: stop now, start anew once the worker is idle.
+  state.command_code = kFindWaiting;
+  EXPECT_EQ(dialog.PressOk("A", false), FindPress::kRestarting);
+  EXPECT_EQ(state.command_code.load(), kFindStop);
+  EXPECT_TRUE(dialog.RestartPending());
+  EXPECT_FALSE(dialog.PollRestart());
+  EXPECT_EQ(resumes, 2);
+  state.command_code = kCommandIdle;  // the stopped search has left
+  EXPECT_TRUE(dialog.PollRestart());
+  EXPECT_FALSE(dialog.RestartPending());
+  EXPECT_EQ(state.command_code.load(), kCommandFind);
+  EXPECT_EQ(find.Pattern(), "41");
+  EXPECT_EQ(find.PreviousPattern(), "41");
+  EXPECT_EQ(resumes, 3);
+  // Nothing pending: polling again starts nothing.
+  EXPECT_TRUE(dialog.PollRestart());
+  EXPECT_EQ(resumes, 3);
+}
+
+TEST_F(FindDialogFixture, ARestartNeverWaitsForTheWorkerAndTakesTheLastPattern) {
+  ASSERT_EQ(dialog.PressOk("AB", true), FindPress::kStarted);
+  state.command_code = kFindWaiting;
+  // The search may be busy in a window call of its own: the press returns at once.
+  EXPECT_EQ(dialog.PressOk("CD", true), FindPress::kRestarting);
+  // Another change before the worker is idle: still one restart, with the newest pattern.
+  EXPECT_EQ(dialog.PressOk("EF", true), FindPress::kRestarting);
+  EXPECT_EQ(state.command_code.load(), kFindStop);
+  state.command_code = kCommandIdle;
+  EXPECT_TRUE(dialog.PollRestart());
+  EXPECT_EQ(find.Pattern(), "EF");
+  EXPECT_EQ(resumes, 2);
+}
+
+TEST_F(FindDialogFixture, ARestartAgainstARunningWorkerStartsTheNewSearch) {
+  ASSERT_EQ(dialog.PressOk("AB", true), FindPress::kStarted);
   state.command_code = kFindWaiting;
   std::thread worker([this] {
     while (state.command_code.load() != kFindStop) std::this_thread::yield();
     state.command_code.store(kCommandIdle);
   });
-  ASSERT_TRUE(dialog.PressOk("A", false));
+  ASSERT_EQ(dialog.PressOk("A", false), FindPress::kRestarting);
+  while (!dialog.PollRestart()) std::this_thread::yield();
   worker.join();
   EXPECT_EQ(state.command_code.load(), kCommandFind);
-  EXPECT_EQ(find.Pattern(), "41");
-  EXPECT_EQ(find.PreviousPattern(), "41");
-  EXPECT_EQ(resumes, 3);
+  EXPECT_EQ(resumes, 2);
 }
 
 TEST_F(FindDialogFixture, NextBeforeTheSearchWaitsNeverLeavesTheWriteCode) {
-  ASSERT_TRUE(dialog.PressOk("AB", true));
+  ASSERT_EQ(dialog.PressOk("AB", true), FindPress::kStarted);
   // The worker has not picked the search up yet (or it is still scanning).
   ASSERT_EQ(state.command_code.load(), kCommandFind);
-  ASSERT_TRUE(dialog.PressOk("AB", true));
+  EXPECT_EQ(dialog.PressOk("AB", true), FindPress::kNext);
   EXPECT_EQ(state.command_code.load(), kCommandFind);
   EXPECT_EQ(resumes, 1);
 }
 
-TEST_F(FindDialogFixture, CloseTellsTheSearchToStop) {
-  ASSERT_TRUE(dialog.PressOk("AB", true));
+TEST_F(FindDialogFixture, CloseTellsTheSearchToStopAndDropsAPendingRestart) {
+  ASSERT_EQ(dialog.PressOk("AB", true), FindPress::kStarted);
   state.command_code = kFindWaiting;
   dialog.Close();
   EXPECT_EQ(state.command_code.load(), kFindStop);
+  // Closed while a changed pattern waits for the stopped search: nothing starts later.
+  state.command_code = kFindWaiting;
+  ASSERT_EQ(dialog.PressOk("CD", true), FindPress::kRestarting);
+  dialog.Close();
+  EXPECT_FALSE(dialog.RestartPending());
+  state.command_code = kCommandIdle;
+  EXPECT_TRUE(dialog.PollRestart());
+  EXPECT_EQ(state.command_code.load(), kCommandIdle);
+  EXPECT_EQ(resumes, 1);
+}
+
+// Runs window calls on a thread of its own, the way a window's event loop would, and
+// says which thread each call of the view came from.
+class WindowThreadHost : public BoxHost {
+ public:
+  void WindowCall(const std::function<void()>& call) override {
+    ++calls;
+    std::thread window([&] {
+      on_window_thread = true;
+      call();
+      on_window_thread = false;
+    });
+    window.join();
+  }
+  int calls = 0;
+  static thread_local bool on_window_thread;
+};
+thread_local bool WindowThreadHost::on_window_thread = false;
+
+struct ThreadCheckingView : FindView {
+  std::uint64_t TopRow() override {
+    outside += !WindowThreadHost::on_window_thread;
+    return 7;
+  }
+  void ShowMatch(std::uint64_t offset, std::size_t) override {
+    outside += !WindowThreadHost::on_window_thread;
+    shown.push_back(offset);
+  }
+  void RestoreTopRow(std::uint64_t row) override {
+    outside += !WindowThreadHost::on_window_thread;
+    restored = row;
+  }
+  int outside = 0;
+  std::vector<std::uint64_t> shown;
+  std::uint64_t restored = 0;
+};
+
+TEST(WindowCallFindView, EveryViewCallOfTheSearchRunsAsAWindowCall) {
+  MainState state;
+  WindowThreadHost host;
+  VirtualClock clock;
+  ThreadCheckingView page;
+  WindowCallFindView view(page, host);
+  const std::vector<std::uint8_t> data = {1, 2, 3, 1, 2, 3, 9};
+  state.command_code = kCommandFind;
+  std::thread dialog([&] {
+    for (int i = 0; i < 2; ++i) {
+      while (state.command_code.load() != kFindWaiting) std::this_thread::yield();
+      state.command_code.store(kFindNext);
+    }
+  });
+  EXPECT_EQ(RunFind(MemoryReader(data), data.size(), "0102", state, host, clock, view),
+            FindOutcome::kFound);
+  dialog.join();
+  EXPECT_EQ(page.shown, (std::vector<std::uint64_t>{0, 3}));
+  EXPECT_EQ(page.restored, 7u);
+  EXPECT_EQ(page.outside, 0);
+  // The first top row, one per match, and the restore.
+  EXPECT_EQ(host.calls, 1 + 2 * 2 + 1);
 }
 
 }  // namespace

@@ -185,6 +185,24 @@ TEST(CommandState, DisableGraysControlAndMenuItemGrayOnlyTheMenu) {
   EXPECT_FALSE(s.IsMenuGrayed(32803));
 }
 
+TEST(CommandState, WriteFromFileAddressFollowsOpen) {
+  CommandState s;
+  s.EnableMenuItem(32815);
+  std::vector<CommandState::Change> changes;
+  s.AddListener([&](const CommandState::Change& c) { changes.push_back(c); });
+  // A write or verify keeps the image in use: both load routes gray together.
+  s.DisableCommand(1004);
+  EXPECT_TRUE(s.IsMenuGrayed(32815));
+  EXPECT_TRUE(s.IsEnabled(32815));  // it has no control of its own
+  ASSERT_EQ(changes.size(), 3u);
+  EXPECT_EQ(changes.back().id, 32815);
+  s.EnableCommand(1004);
+  EXPECT_FALSE(s.IsMenuGrayed(32815));
+  // Other commands leave it alone.
+  s.DisableCommand(1021);
+  EXPECT_FALSE(s.IsMenuGrayed(32815));
+}
+
 TEST(CommandState, BusyCaptionsOfTheStoppableButtons) {
   CommandState s;
   struct Expect {

@@ -252,6 +252,10 @@ TEST(FirmwareUpgradeDialogTest, ButtonAndCloseFollowTheFileAndTheRunningFlag) {
   d.Open();
   EXPECT_EQ(d.CurrentBar().text, "please select firmware file...");
   EXPECT_EQ(d.CurrentBar().position, 0);
+  // Opened again, the dialog starts without the file of its last use.
+  EXPECT_FALSE(d.UpgradeEnabled());
+  EXPECT_FALSE(d.PressUpgrade());
+  EXPECT_TRUE(d.FilePath().empty());
 }
 
 // Each failure number, from the simulator knob that provokes it.

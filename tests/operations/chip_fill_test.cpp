@@ -402,5 +402,30 @@ TEST(ChipFillDialogFields, OkChecksAddressLengthAndDataInThatOrder) {
   EXPECT_EQ(dialog.StateLine(), "please input fill data");
 }
 
+TEST(ChipFillDialogTest, OpeningStartsAfreshExceptWhileAFillRuns) {
+  ChipFillDialog dialog;
+  CommandPacket bytes;
+  dialog.Open(bytes);
+  dialog.SetFields({"1F", "300", "00", "ABCD"});
+  dialog.SetStateLine("Fill succeed");
+  dialog.Open(bytes);
+  const FillFields f = dialog.Fields();
+  EXPECT_EQ(f.address, "0");
+  EXPECT_EQ(f.length, "1");
+  EXPECT_EQ(f.data_byte, "FF");
+  EXPECT_EQ(f.data_word, "FFFF");
+  EXPECT_EQ(dialog.StateLine(), "");
+  // The worker is writing blocks: what it reads and writes stays put.
+  dialog.SetFields({"10", "2", "55", "FFFF"});
+  dialog.SetStateLine("chip filling...");
+  dialog.EnableCancel(false);
+  CommandPacket words;
+  words.SetByte(1, 0x40);
+  dialog.Open(words);
+  EXPECT_FALSE(dialog.ShowsWordField());
+  EXPECT_EQ(dialog.Fields().address, "10");
+  EXPECT_EQ(dialog.StateLine(), "chip filling...");
+}
+
 }  // namespace
 }  // namespace tarvix::testing

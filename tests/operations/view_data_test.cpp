@@ -284,5 +284,28 @@ TEST_F(ViewDataTest, OkShowsTheFileSideAtOnceAndOnlyTheLatestChipResultLands) {
   EXPECT_TRUE(f.traffic.Transfers().empty());
 }
 
+TEST_F(ViewDataTest, ReopeningShowsNullAgainAndDropsTheLastDialogsChipRead) {
+  f.FillChip(0x10, {0x5A});
+  const ViewDataTexts shown = View("10");
+  ASSERT_EQ(shown.chip_data, "5A");
+  dialog.Open();
+  EXPECT_EQ(dialog.AddressText(), "");
+  EXPECT_EQ(dialog.Texts().file_data, "null");
+  EXPECT_EQ(dialog.Texts().chip_data, "null");
+  EXPECT_EQ(dialog.Texts().state, "null");
+
+  // An OK whose chip side is still queued when the dialog closes and opens again.
+  dialog.SetAddressText("10");
+  const auto late = dialog.Ok(f.image, f.hex, f.host, f.packet);
+  ASSERT_TRUE(late);
+  dialog.Open();
+  EXPECT_FALSE(dialog.ChipReadPending());
+  f.traffic.Clear();
+  RunViewData(f.ctx, dialog);  // the worker finds nothing to read
+  EXPECT_TRUE(f.traffic.Transfers().empty());
+  dialog.FinishChipSide(*late, {"5A", ",chip read succeed"}, f.host);
+  EXPECT_EQ(dialog.Texts().chip_data, "null");
+}
+
 }  // namespace
 }  // namespace tarvix::testing

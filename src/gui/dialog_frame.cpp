@@ -1,0 +1,81 @@
+#include "gui/dialog_frame.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QThread>
+#include <algorithm>
+
+namespace tarvix::gui {
+
+DialogFrame::DialogFrame(QWidget* parent, const QString& title, int width_du, int height_du)
+    : QDialog(parent) {
+  setWindowTitle(title);
+  // A dialog of fixed controls: no resize grip, no context help button.
+  setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+  setFixedSize(du_.Px(width_du), du_.Py(height_du));
+}
+
+void DialogFrame::PlaceWidget(QWidget* w, int x, int y, int width, int height, int id) {
+  // Edges are scaled, not sizes, so neighbours that touch in units touch in pixels.
+  const int left = du_.Px(x), top = du_.Py(y);
+  w->setGeometry(left, top, du_.Px(x + width) - left, du_.Py(y + height) - top);
+  if (id != 0) w->setObjectName(QString("control_%1").arg(id));
+}
+
+QLabel* DialogFrame::AddLabel(const QString& text, int x, int y, int width, int height, int id) {
+  auto* label = new QLabel(text, this);
+  label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  return Place(label, x, y, width, height, id);
+}
+
+QLineEdit* DialogFrame::AddBox(int x, int y, int width, int max_length, int id, int height) {
+  auto* box = new QLineEdit(this);
+  if (max_length > 0) box->setMaxLength(max_length);
+  return Place(box, x, y, width, height, id);
+}
+
+QPushButton* DialogFrame::AddButton(const QString& text, int x, int y, int width, int height,
+                                    int id) {
+  auto* button = new QPushButton(text, this);
+  button->setAutoDefault(false);
+  return Place(button, x, y, width, height, id);
+}
+
+void CheckEachKeystroke(QLineEdit* box,
+                        std::function<BoxEdit(const std::string& text, std::size_t caret)> check) {
+  QObject::connect(box, &QLineEdit::textEdited, box, [box, check](const QString& typed) {
+    const QString upper = typed.toUpper();
+    const int caret = box->cursorPosition();
+    const std::string text = upper.toStdString();
+    const auto caret_bytes = static_cast<std::size_t>(upper.left(caret).toUtf8().size());
+    const BoxEdit edit = check(text, caret_bytes);
+    const QString shown = QString::fromStdString(edit.text);
+    const auto shown_caret = static_cast<int>(
+        QString::fromStdString(edit.text.substr(0, std::min(edit.caret, edit.text.size()))).size());
+    if (shown != typed) box->setText(shown);
+    box->setCursorPosition(shown_caret);
+  });
+}
+
+void OnWindowThread(QObject* window, const QPointer<QObject>& alive, std::function<void()> fn) {
+  if (QThread::currentThread() == window->thread()) {
+    if (alive) fn();
+    return;
+  }
+  QMetaObject::invokeMethod(
+      window,
+      [guard = alive, fn = std::move(fn)] {
+        if (guard) fn();
+      },
+      Qt::QueuedConnection);
+}
+
+void ShowDialog(QDialog* dialog, bool modal) {
+  dialog->setAttribute(Qt::WA_DeleteOnClose);
+  dialog->setWindowModality(modal ? Qt::ApplicationModal : Qt::NonModal);
+  dialog->show();
+}
+
+}  // namespace tarvix::gui

@@ -1,0 +1,41 @@
+#include "gui/file_choosers.h"
+
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileDialog>
+#include <QStandardPaths>
+
+namespace tarvix::gui {
+
+QString ImageFileFilter() {
+  return "*.bin;*.rom(*.bin *.rom);;*.cap(*.cap);;(*.*)(*)";
+}
+
+QString DesktopFolder() {
+  const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+  return QDir(desktop).exists() ? desktop : QDir::homePath();
+}
+
+FileChoosers DesktopFileChoosers() {
+  FileChoosers c;
+  c.open_file = [](QWidget* parent, const QString& filter) {
+    return QFileDialog::getOpenFileName(parent, "Open", QString(), filter);
+  };
+  c.open_files = [](QWidget* parent, const QString& filter) {
+    return QFileDialog::getOpenFileNames(parent, "Open", QString(), filter);
+  };
+  c.folder = [](QWidget* parent, const QString& start) {
+    // Qt's own browser: it has the box to type a path into, and no title text.
+    QFileDialog browser(parent, " ", start);
+    browser.setFileMode(QFileDialog::Directory);
+    browser.setOption(QFileDialog::ShowDirsOnly);
+    browser.setOption(QFileDialog::DontUseNativeDialog);
+    browser.setWindowTitle(QString());
+    if (browser.exec() != QDialog::Accepted || browser.selectedFiles().isEmpty()) return QString();
+    return browser.selectedFiles().first();
+  };
+  c.open_url = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+  return c;
+}
+
+}  // namespace tarvix::gui

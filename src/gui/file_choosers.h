@@ -1,0 +1,34 @@
+// The desktop's own choosers the dialogs use: the open dialog (one file or several),
+// the folder browser with a box to type a path in, and the shell's "open" of a file.
+// The dialogs reach them through this table, so the tests answer them instead.
+#pragma once
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+#include <functional>
+
+class QWidget;
+
+namespace tarvix::gui {
+
+struct FileChoosers {
+  // A file to open; empty on Cancel. `filter` in Qt's form ("text (*.a *.b);;...").
+  std::function<QString(QWidget* parent, const QString& filter)> open_file;
+  // Several files to open, in the order chosen; empty on Cancel.
+  std::function<QStringList(QWidget* parent, const QString& filter)> open_files;
+  // A folder, starting at `start`; empty on Cancel.
+  std::function<QString(QWidget* parent, const QString& start)> folder;
+  // The desktop's viewer for a file or link; false when it could not open it.
+  std::function<bool(const QUrl& url)> open_url;
+};
+
+// The desktop's choosers.
+[[nodiscard]] FileChoosers DesktopFileChoosers();
+
+// The open dialog's filter for images, as Open uses it.
+[[nodiscard]] QString ImageFileFilter();
+// The folder the folder browser starts at: the desktop, or the home folder without one.
+[[nodiscard]] QString DesktopFolder();
+
+}  // namespace tarvix::gui

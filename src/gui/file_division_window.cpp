@@ -1,0 +1,52 @@
+#include "gui/file_division_window.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "buffer/file_division.h"
+#include "gui/qt_host.h"
+
+namespace tarvix::gui {
+namespace {
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+FileDivisionWindow::FileDivisionWindow(QWidget* parent, QtHost& host, const FileChoosers& choosers)
+    : DialogFrame(parent, Q(kDivisionTitle), 270, 96), host_(host), choosers_(choosers) {
+  AddLabel("file:", 8, 10, 20);
+  file_ = AddBox(44, 8, 194, 0, 1098);
+  file_->setReadOnly(true);
+  browse_ = AddButton("...", 242, 8, 20, 13, 1108);
+  AddLabel(Q(kDivisionNodesLabel), 8, 28, 36);
+  nodes_ = AddBox(44, 26, 218, 0, 1109);
+  QString help = Q(kDivisionHelpText);
+  help.replace("\r\n", "\n");
+  QLabel* help_text = AddLabel(help, 8, 44, 254, 28);
+  help_text->setWordWrap(true);
+  help_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  ok_ = AddButton("OK", 158, 76);
+  auto* cancel = AddButton("Cancel", 212, 76);
+  connect(browse_, &QPushButton::clicked, this, &FileDivisionWindow::Browse);
+  connect(ok_, &QPushButton::clicked, this, &FileDivisionWindow::Ok);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+void FileDivisionWindow::Browse() {
+  const QString path = choosers_.open_file(this, ImageFileFilter());
+  if (!path.isEmpty()) file_->setText(path);
+}
+
+void FileDivisionWindow::Ok() {
+  const DivisionResult result =
+      DivideFile(file_->text().toStdString(), nodes_->text().toStdString(), host_);
+  // The box shows the nodes as they were read (full-width commas made ASCII).
+  const QString nodes = QString::fromStdString(result.nodes_text);
+  if (nodes != nodes_->text()) nodes_->setText(nodes);
+}
+
+}  // namespace tarvix::gui

@@ -1,0 +1,86 @@
+#include "gui/file_fill_window.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/program.h"
+#include "buffer/buffer_tools.h"
+#include "gui/qt_host.h"
+
+namespace tarvix::gui {
+namespace {
+
+// The scan-mode box is titled with the executable's base name.
+std::string ApplicationName() {
+  return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
+}
+
+}  // namespace
+
+FileFillWindow::FileFillWindow(QWidget* parent, Program& program, QtHost& host)
+    : DialogFrame(parent, QString::fromUtf8(kFillTitle.data(), kFillTitle.size()), 212, 92),
+      model_(std::make_unique<FileFill>(program.Image(), program.Hex(), host, ApplicationName())) {
+  AddLabel("Addr(hex):", 8, 10, 42);
+  address_ = AddBox(52, 8, 60, static_cast<int>(kAddressDigits), 1036);
+  from_end_ = Place(new QCheckBox("Fill from the end", this), 122, 9, 84, 10, 1063);
+  AddLabel("Leng(dec):", 8, 28, 42);
+  length_ = AddBox(52, 26, 60, static_cast<int>(kLengthDigits), 1037);
+  AddLabel("Data(hex):", 8, 46, 42);
+  data_ = AddBox(52, 44, 24, static_cast<int>(kDataDigits), 1038);
+  AddLabel("state:", 8, 62, 24);
+  state_ = AddLabel("", 34, 62, 120, 8, 1040);
+  ok_ = AddButton("OK", 100, 72, 50, 14, 1039);
+  auto* cancel = AddButton("Cancel", 154, 72);
+  // Enter presses OK.
+  ok_->setDefault(true);
+  connect(ok_, &QPushButton::clicked, this, &FileFillWindow::Ok);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  const auto check = [&host](BoxCheck kind) {
+    return [&host, kind](const std::string& text, std::size_t caret) {
+      const KeystrokeResult r = CheckKeystroke(text, caret, kind, host);
+      return BoxEdit{r.text, r.caret};
+    };
+  };
+  CheckEachKeystroke(address_, check(BoxCheck::kHex));
+  CheckEachKeystroke(length_, check(BoxCheck::kDecimal));
+  CheckEachKeystroke(data_, check(BoxCheck::kHex));
+  connect(from_end_, &QCheckBox::toggled, this, [this](bool checked) {
+    TakeOver();
+    model_->SetFromEnd(checked);
+    Sync();
+  });
+  Sync();
+}
+
+FileFillWindow::~FileFillWindow() = default;
+
+void FileFillWindow::TakeOver() {
+  model_->SetAddressText(address_->text().toStdString());
+  model_->SetLengthText(length_->text().toStdString());
+  model_->SetDataText(data_->text().toStdString());
+}
+
+void FileFillWindow::Ok() {
+  TakeOver();
+  (void)model_->Ok();
+  Sync();
+}
+
+void FileFillWindow::Sync() {
+  const auto show = [](QLineEdit* box, const std::string& text) {
+    const QString q = QString::fromStdString(text);
+    if (box->text() != q) box->setText(q);
+  };
+  show(address_, model_->AddressText());
+  show(length_, model_->LengthText());
+  show(data_, model_->DataText());
+  address_->setReadOnly(model_->AddressReadOnly());
+  state_->setText(QString::fromStdString(model_->StateText()));
+}
+
+}  // namespace tarvix::gui

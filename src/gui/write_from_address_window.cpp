@@ -1,0 +1,79 @@
+#include "gui/write_from_address_window.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "app/program.h"
+#include "buffer/write_from_address.h"
+#include "gui/qt_host.h"
+
+namespace tarvix::gui {
+namespace {
+
+QString Q(std::string_view text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+WriteFromAddressWindow::WriteFromAddressWindow(QWidget* parent, Program& program, QtHost& host,
+                                               const FileChoosers& choosers,
+                                               const std::filesystem::path& file,
+                                               std::uint32_t offset)
+    : DialogFrame(parent, Q(kWriteFromAddressTitle), 250, 86),
+      program_(program),
+      choosers_(choosers),
+      model_(std::make_unique<WriteFromAddress>(
+          program.PrivatePaths().temp_folder, host,
+          [&program](const std::filesystem::path& p) { return program.Files().Load(p, false); })) {
+  AddLabel("specify addr:", 8, 10, 50);
+  address_ = AddBox(58, 8, 60, 10, 1094);
+  QString note = Q(kWriteFromAddressNote);
+  note.replace("\r\n", "\n");
+  AddLabel(note, 124, 5, 122, 18);
+  AddLabel("file:", 8, 30, 20);
+  file_ = AddBox(30, 28, 190, 0, 1095);
+  browse_ = AddButton("...", 224, 28, 20, 13, 1096);
+  state_ = AddLabel("", 8, 48, 160, 8, 1097);
+  ok_ = AddButton("OK", 140, 64);
+  auto* cancel = AddButton("Cancel", 194, 64);
+  ok_->setDefault(true);
+  connect(browse_, &QPushButton::clicked, this, &WriteFromAddressWindow::Browse);
+  connect(ok_, &QPushButton::clicked, this, &WriteFromAddressWindow::Ok);
+  connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+
+  model_->Open(file, offset);
+  SyncBoxes();
+}
+
+WriteFromAddressWindow::~WriteFromAddressWindow() = default;
+
+void WriteFromAddressWindow::Browse() {
+  const QString chosen = choosers_.open_file(this, ImageFileFilter());
+  std::optional<std::filesystem::path> path;
+  if (!chosen.isEmpty()) path = std::filesystem::path(chosen.toStdString());
+  model_->Browse(address_->text().toStdString(), path);
+  // Cancelled, or the address box held no number: what the user typed stays.
+  if (path && model_->File() == *path) SyncBoxes();
+}
+
+void WriteFromAddressWindow::Ok() {
+  const WriteFromAddressOutcome outcome =
+      model_->Ok(address_->text().toStdString(), file_->text().toStdString());
+  state_->setText(Q(model_->StateText()));
+  if (outcome == WriteFromAddressOutcome::kLoaded ||
+      outcome == WriteFromAddressOutcome::kLoadFailed) {
+    loaded_ = outcome == WriteFromAddressOutcome::kLoaded;
+    accept();
+  }
+}
+
+void WriteFromAddressWindow::SyncBoxes() {
+  address_->setText(Q(model_->AddressText()));
+  file_->setText(QString::fromStdString(model_->File().string()));
+  address_->setReadOnly(model_->AddressLocked());
+  state_->setText(Q(model_->StateText()));
+}
+
+}  // namespace tarvix::gui
