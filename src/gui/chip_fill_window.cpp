@@ -39,15 +39,15 @@ ChipFillWindow::ChipFillWindow(QWidget* parent, Program& program, QtHost& host)
   address_->setText(QString::fromStdString(fields.address));
   length_->setText(QString::fromStdString(fields.length));
   data_->setText(QString::fromStdString(word ? fields.data_word : fields.data_byte));
-  const auto check = [&model, &host](FillField field) {
-    return [&model, &host, field](const std::string& text, std::size_t caret) {
-      const FillFieldEdit e = model.Edit(field, text, caret, host);
+  const auto check = [&model](FillField field) {
+    return [&model, field](const std::string& text, std::size_t caret, Host& boxes) {
+      const FillFieldEdit e = model.Edit(field, text, caret, boxes);
       return BoxEdit{e.text, e.caret};
     };
   };
-  CheckEachKeystroke(address_, check(FillField::kAddress));
-  CheckEachKeystroke(length_, check(FillField::kLength));
-  CheckEachKeystroke(data_, check(data_field));
+  CheckEachKeystroke(address_, host, check(FillField::kAddress));
+  CheckEachKeystroke(length_, host, check(FillField::kLength));
+  CheckEachKeystroke(data_, host, check(data_field));
 
   Sync();
 }

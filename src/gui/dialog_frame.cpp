@@ -2,10 +2,13 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPointer>
 #include <QPushButton>
 #include <QThread>
 #include <algorithm>
+
+#include "device/recording_host.h"
 
 namespace tarvix::gui {
 
@@ -43,20 +46,35 @@ QPushButton* DialogFrame::AddButton(const QString& text, int x, int y, int width
   return Place(button, x, y, width, height, id);
 }
 
-void CheckEachKeystroke(QLineEdit* box,
-                        std::function<BoxEdit(const std::string& text, std::size_t caret)> check) {
-  QObject::connect(box, &QLineEdit::textEdited, box, [box, check](const QString& typed) {
+void CheckEachKeystroke(
+    QLineEdit* box, Host& host,
+    std::function<BoxEdit(const std::string& text, std::size_t caret, Host& boxes)> check) {
+  QObject::connect(box, &QLineEdit::textEdited, box, [box, &host, check](const QString& typed) {
     const QString upper = typed.toUpper();
     const int caret = box->cursorPosition();
     const std::string text = upper.toStdString();
     const auto caret_bytes = static_cast<std::size_t>(upper.left(caret).toUtf8().size());
-    const BoxEdit edit = check(text, caret_bytes);
+    RecordingHost held;
+    const BoxEdit edit = check(text, caret_bytes, held);
     const QString shown = QString::fromStdString(edit.text);
     const auto shown_caret = static_cast<int>(
         QString::fromStdString(edit.text.substr(0, std::min(edit.caret, edit.text.size()))).size());
     if (shown != typed) box->setText(shown);
     box->setCursorPosition(shown_caret);
+    const QPointer<QLineEdit> alive(box);
+    for (const HostRecord& r : held.RecordsOf(HostRecord::Kind::kMessageBox)) {
+      (void)host.MessageBox(r.text, r.title, r.icon, r.buttons);
+      if (!alive) return;  // the dialog went while its box was up
+    }
   });
+}
+
+void SetBoxReadOnly(QLineEdit* box, bool read_only) {
+  box->setReadOnly(read_only);
+  QPalette palette = box->palette();
+  palette.setColor(QPalette::Base, box->parentWidget()->palette().color(
+                                       read_only ? QPalette::Window : QPalette::Base));
+  box->setPalette(palette);
 }
 
 void OnWindowThread(QObject* window, const QPointer<QObject>& alive, std::function<void()> fn) {

@@ -17,6 +17,10 @@ class QObject;
 class QLineEdit;
 class QPushButton;
 
+namespace tarvix {
+class Host;
+}
+
 namespace tarvix::gui {
 
 class DialogFrame : public QDialog {
@@ -52,9 +56,16 @@ struct BoxEdit {
 };
 // Runs `check` after every change the user makes to `box` (typing, pasting, deleting),
 // with the box's text in UTF-8, letters in upper case (these boxes take no others),
-// and shows what it returns. Texts the program itself puts in are not checked.
-void CheckEachKeystroke(QLineEdit* box,
-                        std::function<BoxEdit(const std::string& text, std::size_t caret)> check);
+// and shows what it returns. Texts the program itself puts in are not checked. The
+// boxes `check` raises through its Host reach `host` only once the box shows the
+// corrected text, so a refused character is gone before its warning comes up.
+void CheckEachKeystroke(
+    QLineEdit* box, Host& host,
+    std::function<BoxEdit(const std::string& text, std::size_t caret, Host& boxes)> check);
+
+// Makes a box read-only or editable; a read-only box is drawn on the dialog's
+// background, so a locked box looks locked.
+void SetBoxReadOnly(QLineEdit* box, bool read_only);
 
 // Runs `fn` on the window thread for a model notice that may come from the worker:
 // at once when already there, else queued through `window` (an object living on the

@@ -19,11 +19,11 @@ QString Q(std::string_view text) {
 FileDivisionWindow::FileDivisionWindow(QWidget* parent, QtHost& host, const FileChoosers& choosers)
     : DialogFrame(parent, Q(kDivisionTitle), 270, 96), host_(host), choosers_(choosers) {
   AddLabel("file:", 8, 10, 20);
-  file_ = AddBox(44, 8, 194, 0, 1098);
-  file_->setReadOnly(true);
+  file_ = AddBox(50, 8, 188, 0, 1098);
+  SetBoxReadOnly(file_, true);
   browse_ = AddButton("...", 242, 8, 20, 13, 1108);
-  AddLabel(Q(kDivisionNodesLabel), 8, 28, 36);
-  nodes_ = AddBox(44, 26, 218, 0, 1109);
+  AddLabel(Q(kDivisionNodesLabel), 8, 28, 40);
+  nodes_ = AddBox(50, 26, 212, 0, 1109);
   QString help = Q(kDivisionHelpText);
   help.replace("\r\n", "\n");
   QLabel* help_text = AddLabel(help, 8, 44, 254, 28);

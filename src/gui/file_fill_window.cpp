@@ -40,15 +40,15 @@ FileFillWindow::FileFillWindow(QWidget* parent, Program& program, QtHost& host)
   connect(ok_, &QPushButton::clicked, this, &FileFillWindow::Ok);
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
-  const auto check = [&host](BoxCheck kind) {
-    return [&host, kind](const std::string& text, std::size_t caret) {
-      const KeystrokeResult r = CheckKeystroke(text, caret, kind, host);
+  const auto check = [](BoxCheck kind) {
+    return [kind](const std::string& text, std::size_t caret, Host& boxes) {
+      const KeystrokeResult r = CheckKeystroke(text, caret, kind, boxes);
       return BoxEdit{r.text, r.caret};
     };
   };
-  CheckEachKeystroke(address_, check(BoxCheck::kHex));
-  CheckEachKeystroke(length_, check(BoxCheck::kDecimal));
-  CheckEachKeystroke(data_, check(BoxCheck::kHex));
+  CheckEachKeystroke(address_, host, check(BoxCheck::kHex));
+  CheckEachKeystroke(length_, host, check(BoxCheck::kDecimal));
+  CheckEachKeystroke(data_, host, check(BoxCheck::kHex));
   connect(from_end_, &QCheckBox::toggled, this, [this](bool checked) {
     TakeOver();
     model_->SetFromEnd(checked);
@@ -79,7 +79,7 @@ void FileFillWindow::Sync() {
   show(address_, model_->AddressText());
   show(length_, model_->LengthText());
   show(data_, model_->DataText());
-  address_->setReadOnly(model_->AddressReadOnly());
+  SetBoxReadOnly(address_, model_->AddressReadOnly());
   state_->setText(QString::fromStdString(model_->StateText()));
 }
 

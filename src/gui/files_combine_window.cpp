@@ -25,7 +25,7 @@ FilesCombineWindow::FilesCombineWindow(QWidget* parent, QtHost& host, const File
       // A folder every user may write to stands in for the first save path.
       model_(std::make_unique<FilesCombine>(QDir::homePath().toStdString())) {
   save_path_ = AddBox(8, 8, 200, 0, 1107);
-  save_path_->setReadOnly(true);
+  SetBoxReadOnly(save_path_, true);
   choose_folder_ = AddButton("Save path", 212, 8, 50, 13, 1105);
   AddLabel("file name:", 8, 28, 40);
   file_name_ = AddBox(50, 26, 158, 0, 1098);

@@ -13,14 +13,14 @@ namespace tarvix::gui {
 
 FirmwareUpgradeWindow::FirmwareUpgradeWindow(QWidget* parent, Program& program,
                                              const FileChoosers& choosers)
-    : DialogFrame(parent, kUpgradeDialogTitle, 250, 84), program_(program), choosers_(choosers) {
-  Place(new QGroupBox("Upgrade", this), 6, 4, 238, 74)->lower();
+    : DialogFrame(parent, kUpgradeDialogTitle, 270, 84), program_(program), choosers_(choosers) {
+  Place(new QGroupBox("Upgrade", this), 6, 4, 258, 74)->lower();
   AddLabel("Upgrade file:", 14, 18, 50);
-  path_ = AddBox(64, 16, 150, 0);
-  path_->setReadOnly(true);
-  browse_ = AddButton("...", 218, 16, 20, 13);
-  bar_ = Place(new CaptionProgressBar(this), 14, 36, 224, 14);
-  upgrade_ = AddButton("upgrade", 188, 56);
+  path_ = AddBox(64, 16, 170, 0);
+  SetBoxReadOnly(path_, true);
+  browse_ = AddButton("...", 238, 16, 20, 13);
+  bar_ = Place(new CaptionProgressBar(this), 14, 36, 244, 14);
+  upgrade_ = AddButton("upgrade", 208, 56);
   connect(browse_, &QPushButton::clicked, this, &FirmwareUpgradeWindow::Browse);
   connect(upgrade_, &QPushButton::clicked, this, &FirmwareUpgradeWindow::Upgrade);
 

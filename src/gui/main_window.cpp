@@ -130,6 +130,9 @@ MainWindow::MainWindow(Program& program, QtHost& host, QWidget* parent)
 
 MainWindow::~MainWindow() {
   qApp->removeEventFilter(this);
+  // Focus moves while the children go (a dialog left open, the cell box); by then
+  // this is no longer a MainWindow to tell.
+  disconnect(qApp, nullptr, this, nullptr);
 }
 
 // ---- building ----------------------------------------------------------------

@@ -24,8 +24,8 @@ MoveToWindow::MoveToWindow(QWidget* parent, Program& program, QtHost& host)
     (void)MoveToAddress(program_.Image(), program_.Hex(), host_, address_->text().toStdString());
   });
   connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
-  CheckEachKeystroke(address_, [&host](const std::string& text, std::size_t caret) {
-    const KeystrokeResult r = CheckKeystroke(text, caret, BoxCheck::kMoveToHex, host);
+  CheckEachKeystroke(address_, host, [](const std::string& text, std::size_t caret, Host& boxes) {
+    const KeystrokeResult r = CheckKeystroke(text, caret, BoxCheck::kMoveToHex, boxes);
     return BoxEdit{r.text, r.caret};
   });
   // While an operation holds the image (the menu item grayed), the view stays put.

@@ -12,12 +12,26 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPushButton>
+#include <QRadioButton>
 #include <QScreen>
 #include <cstdio>
 
+#include "buffer/find_datas.h"
+#include "firmware/tvx_image.h"
 #include "gui/caption_progress_bar.h"
+#include "gui/chip_fill_window.h"
+#include "gui/dialogs.h"
+#include "gui/file_division_window.h"
+#include "gui/file_fill_window.h"
+#include "gui/files_combine_window.h"
+#include "gui/find_datas_window.h"
+#include "gui/firmware_upgrade_window.h"
 #include "gui/main_window.h"
+#include "gui/move_to_window.h"
 #include "gui/simulator_menu.h"
+#include "gui/view_data_window.h"
+#include "gui/write_from_address_window.h"
 #include "state/control_ids.h"
 
 namespace tarvix::gui {
@@ -28,6 +42,10 @@ namespace c = control_id;
 
 bool WorkerIdle(MainWindow& w) {
   return w.TheProgram().TheWorker().Idle();
+}
+
+bool WorkerIdleOf(Program& program) {
+  return program.TheWorker().Idle();
 }
 
 }  // namespace
@@ -136,12 +154,250 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
         });
         window_.ShowChipDetails();
       });
+  AddDialogSteps();
   Add(
       "done", [] { return QApplication::activeModalWidget() == nullptr; },
       [this] {
         QFile::remove(image_);
+        for (const QString& extra : extra_files_) QFile::remove(extra);
         window_.close();
       });
+}
+
+void ScreenshotTour::AddDialogSteps() {
+  Program& program = window_.TheProgram();
+  Dialogs& dialogs = window_.TheDialogs();
+  const auto no_modal = [] { return QApplication::activeModalWidget() == nullptr; };
+  // Typed key by key, so every keystroke check sees what a user's typing gives it.
+  const auto type_into = [](QLineEdit* box, const QString& text) {
+    box->setFocus();
+    box->selectAll();
+    for (const QChar ch : text) {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(ch));
+      QApplication::sendEvent(box, &press);
+    }
+  };
+
+  Add("view data", no_modal, [this, &dialogs, type_into] {
+    window_.DispatchCommand(control_id::kViewData);
+    type_into(dialogs.ViewData()->AddressBox(), "10");
+    dialogs.ViewData()->OkButton()->click();
+  });
+  Add(
+      "view data answered",
+      [&dialogs, &program] {
+        return WorkerIdleOf(program) && dialogs.ViewData()->StateText()->text().endsWith("...");
+      },
+      [this, &dialogs] {
+        Shoot("07-view-data", true);
+        dialogs.ViewData()->close();
+      });
+
+  Add("file fill", no_modal, [this, &dialogs, &program, type_into] {
+    if (!program.Hex().EditMode()) window_.DispatchCommand(control_id::kEditMode);
+    window_.DispatchCommand(control_id::kFileFill);
+    FileFillWindow* fill = dialogs.FileFill();
+    type_into(fill->AddressBox(), "20");
+    type_into(fill->LengthBox(), "16");
+    type_into(fill->DataBox(), "55");
+    fill->OkButton()->click();
+  });
+  Add(
+      "file filled", [] { return true; },
+      [this, &dialogs] {
+        Shoot("08-fill-file-data", true);
+        dialogs.FileFill()->close();
+      });
+
+  Add("move to", no_modal, [this, &dialogs, type_into] {
+    window_.DispatchCommand(control_id::kMoveTo);
+    MoveToWindow* move = dialogs.MoveTo();
+    move->move(window_.frameGeometry().right() - move->width(), window_.y() + 40);
+    type_into(move->AddressBox(), "1234");
+    move->OkButton()->click();
+  });
+  Add(
+      "moved", [] { return true; },
+      [this, &dialogs] {
+        Shoot("09-move-to", true);
+        dialogs.MoveTo()->close();
+      });
+
+  Add("find", no_modal, [this, &dialogs, type_into] {
+    window_.DispatchCommand(control_id::kFindData);
+    FindDatasWindow* find = dialogs.FindDatas();
+    find->CharButton()->click();
+    type_into(find->AimBox(), "Tarvix");
+    find->OkButton()->click();
+  });
+  Add(
+      "find at its match",
+      [&program] { return program.State().command_code.load() == kFindWaiting; },
+      [this, &dialogs] {
+        Shoot("10-find-datas", true);
+        dialogs.FindDatas()->close();
+      });
+
+  Add(
+      "chip fill", [&program] { return WorkerIdleOf(program); },
+      [this, &dialogs, type_into] {
+        window_.DispatchCommand(control_id::kChipFill);
+        ChipFillWindow* fill = dialogs.ChipFill();
+        if (fill == nullptr) return;
+        type_into(fill->AddressBox(), "100");
+        type_into(fill->LengthBox(), "65536");
+        type_into(fill->DataBox(), "AA");
+        fill->OkButton()->click();
+      });
+  Add(
+      "chip filling",
+      [&dialogs] {
+        return dialogs.ChipFill() == nullptr || !dialogs.ChipFill()->StateLine()->text().isEmpty();
+      },
+      [this] { Shoot("11-fill-chip-data-running", true); });
+  Add(
+      "chip filled", [&program] { return WorkerIdleOf(program); },
+      [this, &dialogs] {
+        Shoot("12-fill-chip-data", true);
+        if (dialogs.ChipFill() != nullptr) dialogs.ChipFill()->close();
+      });
+
+  Add("upgrade", no_modal, [this, &dialogs] {
+    // A firmware file of 20 KiB, so the bar has a while to move.
+    const QString firmware = QDir(folder_).filePath("demo-firmware.tvx");
+    extra_files_.push_back(firmware);
+    std::vector<std::uint8_t> payload(20 * 1024);
+    for (std::size_t i = 0; i < payload.size(); ++i)
+      payload[i] = static_cast<std::uint8_t>(i * 13 + 1);
+    if (const auto image = MakeTvx(payload)) {
+      QFile out(firmware);
+      if (out.open(QIODevice::WriteOnly))
+        out.write(reinterpret_cast<const char*>(image->data()), static_cast<qint64>(image->size()));
+    }
+    dialogs.Choosers().open_file = [firmware](QWidget*, const QString&) { return firmware; };
+    window_.DispatchCommand(control_id::kFirmwareUpgrade);
+  });
+  Add(
+      "upgrade opened", [] { return true; },
+      [this, &dialogs] {
+        Shoot("13-firmware-upgrade", true);
+        dialogs.Upgrade()->BrowseButton()->click();
+      });
+  Add(
+      "upgrade file chosen", [] { return true; },
+      [this, &dialogs] {
+        Shoot("14-firmware-upgrade-ready", true);
+        dialogs.Upgrade()->UpgradeButton()->click();
+      });
+  Add(
+      "upgrade running",
+      [&dialogs] {
+        return dialogs.Upgrade()->Bar()->Caption().startsWith("written") &&
+               dialogs.Upgrade()->Bar()->Position() >= 30;
+      },
+      [this] { Shoot("15-firmware-upgrading", true); });
+  Add(
+      "upgrade finished",
+      [&program, &dialogs] {
+        return WorkerIdleOf(program) && !program.Upgrade().Running() &&
+               QApplication::activeModalWidget() == dialogs.Upgrade();
+      },
+      [this, &dialogs] {
+        Shoot("16-firmware-upgraded", true);
+        dialogs.Upgrade()->close();
+        dialogs.Choosers() = DesktopFileChoosers();
+      });
+
+  Add("write from file address", no_modal, [this, &dialogs, type_into] {
+    window_.DispatchCommand(control_id::kWriteFromFileAddress);
+    WriteFromAddressWindow* dialog = dialogs.WriteFromAddress();
+    type_into(dialog->AddressBox(), "100");
+    dialog->FileBox()->setText(image_);
+  });
+  Add(
+      "write from file address shown", [] { return true; },
+      [this, &dialogs] {
+        Shoot("17-write-from-file-addr", true);
+        // A ".cap" file chosen with "...": 2048 in a locked box.
+        const QString cap = QDir(folder_).filePath("demo-bios.cap");
+        extra_files_.push_back(cap);
+        QFile out(cap);
+        if (out.open(QIODevice::WriteOnly)) out.write(QByteArray(4096, '\x5A'));
+        out.close();
+        dialogs.Choosers().open_file = [cap](QWidget*, const QString&) { return cap; };
+        dialogs.WriteFromAddress()->BrowseButton()->click();
+      });
+  Add(
+      "cap file chosen", [] { return true; },
+      [this, &dialogs] {
+        Shoot("17b-write-from-cap-file", true);
+        dialogs.WriteFromAddress()->close();
+        dialogs.Choosers() = DesktopFileChoosers();
+      });
+
+  Add("files combine", no_modal, [this, &dialogs, type_into] {
+    const QStringList inputs = {image_, QDir(folder_).filePath("demo-firmware.tvx")};
+    dialogs.Choosers().open_files = [inputs](QWidget*, const QString&) { return inputs; };
+    window_.DispatchCommand(menu_id::kFilesCombine);
+    FilesCombineWindow* combine = dialogs.FilesCombine();
+    combine->AddFilesButton()->click();
+    type_into(combine->FileNameBox(), "joined.bin");
+  });
+  Add(
+      "files combine shown", [] { return true; },
+      [this, &dialogs] {
+        Shoot("18-files-combine", true);
+        // The folder browser, with its box to type a path in.
+        QTimer::singleShot(600, this, [this] {
+          Shoot("19-folder-browser", true);
+          if (auto* browser = qobject_cast<QDialog*>(QApplication::activeModalWidget()))
+            browser->reject();
+        });
+        dialogs.FilesCombine()->SavePathButton()->click();
+      });
+  Add(
+      "files combine closed",
+      [&dialogs] { return QApplication::activeModalWidget() == dialogs.FilesCombine(); },
+      [&dialogs] {
+        dialogs.FilesCombine()->close();
+        dialogs.Choosers() = DesktopFileChoosers();
+      });
+
+  Add("file division", no_modal, [this, &dialogs] {
+    const QString source = image_;
+    dialogs.Choosers().open_file = [source](QWidget*, const QString&) { return source; };
+    window_.DispatchCommand(menu_id::kFileDivision);
+    FileDivisionWindow* division = dialogs.FileDivision();
+    division->BrowseButton()->click();
+    division->NodesBox()->setText(QString::fromUtf8("1024，2048"));
+  });
+  Add(
+      "file division shown", [] { return true; },
+      [this, &dialogs] {
+        Shoot("20-file-division", true);
+        dialogs.FileDivision()->close();
+        dialogs.Choosers() = DesktopFileChoosers();
+      });
+
+  Add("a refused keystroke", no_modal, [this, &dialogs] {
+    window_.DispatchCommand(control_id::kViewData);
+    QTimer::singleShot(500, this, [this] {
+      Shoot("21-hex-keystroke-refused", true);
+      AnswerBox(true);
+    });
+    for (const char* key : {"1", "G"}) {
+      QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, key);
+      QApplication::sendEvent(dialogs.ViewData()->AddressBox(), &press);
+    }
+  });
+  // The warning answered, View Data itself is the modal window left.
+  Add(
+      "keystroke answered",
+      [&dialogs] {
+        return dialogs.ViewData() != nullptr &&
+               QApplication::activeModalWidget() == dialogs.ViewData();
+      },
+      [&dialogs] { dialogs.ViewData()->close(); });
 }
 
 void ScreenshotTour::Add(QString what, std::function<bool()> ready, std::function<void()> action) {

@@ -7,6 +7,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 #include <vector>
@@ -32,6 +33,8 @@ class ScreenshotTour : public QObject {
     std::function<void()> action;
   };
   void Add(QString what, std::function<bool()> ready, std::function<void()> action);
+  // Each dialog of the menus, filled in as a user would.
+  void AddDialogSteps();
   void Tick();
   void Shoot(const QString& name, bool with_popups = false);
   void AnswerBox(bool ok);
@@ -42,6 +45,7 @@ class ScreenshotTour : public QObject {
   QString folder_;
   QString image_;
   QString failed_status_;
+  QStringList extra_files_;  // made by the tour, removed at its end
   std::vector<Step> steps_;
   std::size_t next_ = 0;
   QTimer timer_;

@@ -33,10 +33,11 @@ ViewDataWindow::ViewDataWindow(QWidget* parent, Program& program, QtHost& host)
 
   ViewDataDialog& model = program_.ViewData();
   model.Open();
-  CheckEachKeystroke(address_, [&model, &host](const std::string& text, std::size_t caret) {
-    const KeystrokeResult r = model.EditAddress(text, caret, host);
-    return BoxEdit{r.text, r.caret};
-  });
+  CheckEachKeystroke(address_, host,
+                     [&model](const std::string& text, std::size_t caret, Host& boxes) {
+                       const KeystrokeResult r = model.EditAddress(text, caret, boxes);
+                       return BoxEdit{r.text, r.caret};
+                     });
   Sync();
 }
 

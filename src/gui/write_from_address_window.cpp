@@ -21,7 +21,7 @@ WriteFromAddressWindow::WriteFromAddressWindow(QWidget* parent, Program& program
                                                const FileChoosers& choosers,
                                                const std::filesystem::path& file,
                                                std::uint32_t offset)
-    : DialogFrame(parent, Q(kWriteFromAddressTitle), 250, 86),
+    : DialogFrame(parent, Q(kWriteFromAddressTitle), 276, 86),
       program_(program),
       choosers_(choosers),
       model_(std::make_unique<WriteFromAddress>(
@@ -31,13 +31,13 @@ WriteFromAddressWindow::WriteFromAddressWindow(QWidget* parent, Program& program
   address_ = AddBox(58, 8, 60, 10, 1094);
   QString note = Q(kWriteFromAddressNote);
   note.replace("\r\n", "\n");
-  AddLabel(note, 124, 5, 122, 18);
+  AddLabel(note, 124, 5, 148, 18);
   AddLabel("file:", 8, 30, 20);
-  file_ = AddBox(30, 28, 190, 0, 1095);
-  browse_ = AddButton("...", 224, 28, 20, 13, 1096);
+  file_ = AddBox(30, 28, 216, 0, 1095);
+  browse_ = AddButton("...", 250, 28, 20, 13, 1096);
   state_ = AddLabel("", 8, 48, 160, 8, 1097);
-  ok_ = AddButton("OK", 140, 64);
-  auto* cancel = AddButton("Cancel", 194, 64);
+  ok_ = AddButton("OK", 166, 64);
+  auto* cancel = AddButton("Cancel", 220, 64);
   ok_->setDefault(true);
   connect(browse_, &QPushButton::clicked, this, &WriteFromAddressWindow::Browse);
   connect(ok_, &QPushButton::clicked, this, &WriteFromAddressWindow::Ok);
@@ -72,7 +72,7 @@ void WriteFromAddressWindow::Ok() {
 void WriteFromAddressWindow::SyncBoxes() {
   address_->setText(Q(model_->AddressText()));
   file_->setText(QString::fromStdString(model_->File().string()));
-  address_->setReadOnly(model_->AddressLocked());
+  SetBoxReadOnly(address_, model_->AddressLocked());
   state_->setText(Q(model_->StateText()));
 }
 

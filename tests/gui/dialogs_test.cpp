@@ -164,12 +164,26 @@ TEST_F(DialogsTest, ANonHexCharacterIsRefusedWithItsBoxInEveryHexBox) {
   Load(1024);
   window_->DispatchCommand(c::kEditMode);
 
+  // What the box being typed into holds while each warning is up: the refused
+  // character must already be gone.
+  QLineEdit* typed_into = nullptr;
+  std::vector<std::string> under_box;
+  host_->SetBoxPresenter(
+      [&](QWidget*, const QString& text, const QString& title, BoxIcon, BoxButtons buttons) {
+        boxes_.push_back({text.toStdString(), title.toStdString(), buttons});
+        if (typed_into != nullptr) under_box.push_back(typed_into->text().toStdString());
+        return BoxAnswer::kOk;
+      });
+
   Menu(c::kViewData);
   QLineEdit* view_address = D().ViewData()->AddressBox();
+  typed_into = view_address;
   QTest::keyClicks(view_address, "1g2");
   EXPECT_EQ(view_address->text().toStdString(), "12");
   EXPECT_EQ(view_address->cursorPosition(), 2);
   EXPECT_EQ(BoxCount("please input hex data!   "), 1u);
+  EXPECT_EQ(under_box, std::vector<std::string>{"1"});
+  typed_into = nullptr;
   // Letters turn to upper case; the box holds 8 characters at most.
   QTest::keyClicks(view_address, "abcdefgh");
   EXPECT_EQ(view_address->text().toStdString(), "12ABCDEF");
@@ -195,8 +209,11 @@ TEST_F(DialogsTest, ANonHexCharacterIsRefusedWithItsBoxInEveryHexBox) {
   Menu(c::kChipFill);
   ChipFillWindow* chip = D().ChipFill();
   chip->AddressBox()->clear();
+  typed_into = chip->AddressBox();
   QTest::keyClicks(chip->AddressBox(), "1f-");
+  typed_into = nullptr;
   EXPECT_EQ(chip->AddressBox()->text().toStdString(), "1F");
+  EXPECT_EQ(under_box.back(), "1F");
   EXPECT_EQ(program_->ChipFill().Fields().address, "1F");
   EXPECT_EQ(BoxCount("please input hex data!    "), 3u);
   // A character outside ASCII goes whole.
@@ -392,7 +409,13 @@ TEST_F(DialogsTest, FindReachesTheEndAndNextStartsAgain) {
   ASSERT_TRUE(WaitAtMatch());
   EXPECT_EQ(FocusOffset(), 1u);
   // Cancel stops it as Escape does.
-  find->close();
+  QPushButton* cancel = nullptr;
+  for (QPushButton* button : find->findChildren<QPushButton*>())
+    if (button->text() == "Cancel") cancel = button;
+  ASSERT_NE(cancel, nullptr);
+  QTest::mouseClick(cancel, Qt::LeftButton);
+  Settle();
+  EXPECT_EQ(D().FindDatas(), nullptr);
   ASSERT_TRUE(WaitIdle());
   // Nothing found at all: its own message.
   Menu(c::kFindData);
