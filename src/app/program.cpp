@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <condition_variable>
+
 #include "buffer/write_from_address.h"
 #include "device/command_protocol.h"
 #include "firmware/firmware_version.h"
@@ -94,14 +96,86 @@ void Program::InstallOperations() {
   worker_.SetOperation(w::kRead, [this] { (void)ReadChip(ctx_); });
   worker_.SetOperation(w::kAuto, [this] { (void)AutoSequence(ctx_); });
   worker_.SetOperation(w::kBlankCheck, [this] { (void)BlankCheck(ctx_); });
-  worker_.SetOperation(w::kFirmwareVersion,
-                       [this] { (void)ShowFirmwareVersion(link_, packet_, host_, state_); });
+  worker_.SetOperation(w::kFirmwareVersion, [this] { RunFirmwareVersion(); });
   worker_.SetOperation(w::kChipFill, [this] { (void)RunChipFill(ctx_, chip_fill_); });
   worker_.SetOperation(w::kViewData, [this] { RunViewData(ctx_, view_data_); });
   worker_.SetOperation(w::kFirmwareUpgrade, [this] { (void)UpgradeFirmware(ctx_, upgrade_); });
   worker_.SetOperation(w::kChipTest, [this] { (void)ChipTest(ctx_); });
   worker_.SetOperation(
       w::kFind, [this] { (void)RunFindDatas(image_, find_, state_, host_, clock_, *find_view_); });
+}
+
+struct Program::QuietVersionRequest {
+  std::mutex mutex;
+  std::condition_variable answered;
+  bool done = false;
+  std::optional<std::uint8_t> byte;
+};
+
+void Program::RunFirmwareVersion() {
+  std::shared_ptr<QuietVersionRequest> quiet;
+  {
+    std::lock_guard lock(quiet_version_mutex_);
+    quiet.swap(quiet_version_);
+  }
+  if (!quiet) {
+    (void)ShowFirmwareVersion(link_, packet_, host_, state_);
+    return;
+  }
+  const std::optional<std::uint8_t> byte = ReadFirmwareVersionByte(link_, packet_);
+  {
+    std::lock_guard lock(quiet->mutex);
+    quiet->byte = byte;
+    quiet->done = true;
+  }
+  quiet->answered.notify_all();
+}
+
+FirmwareByteReply Program::FirmwareByteForUpdateCheck(ExchangeControl& control) {
+  FirmwareByteReply reply;
+  // Without a worker thread the caller is the only user of the link.
+  if (!options_.worker_thread) {
+    reply.byte = ReadFirmwareVersionByte(link_, packet_);
+    return reply;
+  }
+  auto request = std::make_shared<QuietVersionRequest>();
+  {
+    std::lock_guard lock(quiet_version_mutex_);
+    WorkerCommand idle = worker_command::kIdle;
+    // Only an idle worker is handed the query; a busy one keeps the link to itself.
+    if (quiet_version_ || !worker_.Idle() || state_.AnyOperationBusy() ||
+        state_.bulk_mode.load() != 0 ||
+        !state_.command_code.compare_exchange_strong(idle, worker_command::kFirmwareVersion)) {
+      reply.busy = true;
+      return reply;
+    }
+    quiet_version_ = request;
+  }
+  worker_.Resume();
+
+  // Withdraws the request unless the worker has taken it; true when withdrawn.
+  auto withdraw = [&] {
+    std::lock_guard lock(quiet_version_mutex_);
+    if (quiet_version_ != request) return false;
+    quiet_version_.reset();
+    return true;
+  };
+  constexpr auto kSlice = std::chrono::milliseconds(20);
+  std::unique_lock lock(request->mutex);
+  while (!request->answered.wait_for(lock, kSlice, [&] { return request->done; })) {
+    lock.unlock();
+    // A command handed over before the worker woke has taken its turn.
+    const bool overtaken = state_.command_code.load() != worker_command::kFirmwareVersion;
+    const bool stop = control.ShouldStop();
+    lock.lock();
+    if (request->done) break;
+    if ((overtaken || stop) && withdraw()) {
+      reply.busy = overtaken;
+      return reply;
+    }
+  }
+  reply.byte = request->byte;
+  return reply;
 }
 
 void Program::SendEndOfRun(int timeout_ms) {

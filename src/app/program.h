@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 
@@ -29,6 +30,7 @@
 #include "device/usb_backend.h"
 #include "device/usb_link.h"
 #include "firmware/firmware_upgrade.h"
+#include "net/update_check.h"
 #include "operations/chip_fill.h"
 #include "operations/operation_context.h"
 #include "operations/view_data.h"
@@ -108,6 +110,11 @@ class Program {
   void ViewDataOk();
   // Help > "&Contents": the manual opened with `open_with_viewer`, or "not find file".
   void ShowHelpContents(const std::function<bool(const std::filesystem::path&)>& open_with_viewer);
+  // The update check's firmware byte (code 18), read on the worker so it never meets
+  // an operation on the link; call it off the window thread. `busy` when the worker
+  // was not idle or took another command first; nothing when the programmer does not
+  // answer or `control` runs out.
+  [[nodiscard]] FirmwareByteReply FirmwareByteForUpdateCheck(ExchangeControl& control);
 
   // The hex view calls of the search; the default hands each one to the HexPage
   // through the Host's window call, where the page lives.
@@ -141,6 +148,9 @@ class Program {
   void LoadCatalogue();
   void InstallOperations();
   void SendEndOfRun(int timeout_ms);
+  void RunFirmwareVersion();
+
+  struct QuietVersionRequest;
 
   ProgramOptions options_;
   UsbBackend& backend_;
@@ -166,6 +176,9 @@ class Program {
   OperationContext ctx_;
   bool exist_requested_ = false;
   bool worker_started_ = false;
+  // The update check's pending firmware-byte request, taken by the next code 18.
+  std::mutex quiet_version_mutex_;
+  std::shared_ptr<QuietVersionRequest> quiet_version_;
   // Last: the worker stops before anything it uses goes.
   Worker worker_;
   BulkMode bulk_;
