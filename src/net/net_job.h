@@ -57,8 +57,9 @@ template <typename R>
 class NetJob {
  public:
   using Body = std::function<R(ExchangeControl&)>;
-  // Called on the job's thread after each step and once more when the result is in;
-  // a window forwards it to its own thread.
+  // Called on the job's thread after each step and once more when the result is in
+  // (that last call may come just after Wait() returned; the destructor waits for
+  // it). A window forwards it to its own thread. Never start a job from it.
   using Notify = std::function<void()>;
 
   NetJob() = default;

@@ -626,5 +626,58 @@ TEST_F(StartUpGuards, SecondCopyAndSiblingProgramAreRefusedWithTheirMessages) {
   }
 }
 
+// The update check's firmware byte goes through the worker, never beside it.
+TEST_F(ProgramFixture, UpdateCheckAsksTheIdleWorkerForTheFirmwareByte) {
+  Make();
+  StartUp();
+  traffic_.Clear();
+  const std::uint64_t runs = program_->TheWorker().Runs();
+  ExchangeControl control(20s);
+  const FirmwareByteReply reply = program_->FirmwareByteForUpdateCheck(control);
+  EXPECT_FALSE(reply.busy);
+  EXPECT_EQ(reply.byte, 0x12);
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  EXPECT_EQ(program_->TheWorker().Runs(), runs + 1);
+  const auto version = CommandsWith(18);
+  ASSERT_EQ(version.size(), 1u);
+  EXPECT_EQ(version[0].timeout_ms, 100);
+  // Quietly: no box, and the worker is idle again.
+  EXPECT_EQ(host_.Count(Kind::kMessageBox), 0u);
+  EXPECT_EQ(State().command_code.load(), w::kIdle);
+
+  // The menu's "Firmware Version" still shows its box afterwards.
+  program_->TheWorker().Give(w::kFirmwareVersion);
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  const auto boxes = host_.RecordsOf(Kind::kMessageBox);
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].title, "version information");
+}
+
+TEST_F(ProgramReadClose, UpdateCheckLeavesTheProgrammerToARunningRead) {
+  StartHeldRead();
+  ExchangeControl control(20s);
+  const FirmwareByteReply reply = program_->FirmwareByteForUpdateCheck(control);
+  EXPECT_TRUE(reply.busy);
+  EXPECT_EQ(reply.byte, std::nullopt);
+  EXPECT_EQ(CommandsWith(18).size(), 0u);
+  host_.Release();
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  // The read finished undisturbed and no version query ran after it.
+  EXPECT_EQ(CommandsWith(18).size(), 0u);
+  EXPECT_EQ(host_.Count(Kind::kMessageBox), 0u);
+  EXPECT_EQ(State().command_code.load(), w::kIdle);
+}
+
+TEST_F(ProgramFixture, UpdateCheckWithoutAWorkerThreadReadsDirectly) {
+  Make(true, false);
+  program_->StartUp();
+  program_->TheWorker().RunUntilIdle();
+  traffic_.Clear();
+  ExchangeControl control(20s);
+  const FirmwareByteReply reply = program_->FirmwareByteForUpdateCheck(control);
+  EXPECT_EQ(reply.byte, 0x12);
+  EXPECT_EQ(CommandsWith(18).size(), 1u);
+}
+
 }  // namespace
 }  // namespace tarvix::testing

@@ -7,6 +7,7 @@ offers STARTTLS and refuses AUTH before it. Each mail it takes goes into the fol
 """
 import argparse
 import asyncio
+import logging
 import os
 import ssl
 
@@ -42,6 +43,8 @@ def main():
     parser.add_argument("--cert")
     parser.add_argument("--key")
     args = parser.parse_args()
+    # aiosmtpd warns about its own use of a deprecated field on every login.
+    logging.getLogger("mail.log").setLevel(logging.ERROR)
 
     def authenticator(server, session, envelope, mechanism, auth_data):
         ok = (mechanism == "LOGIN" and isinstance(auth_data, LoginPassword)

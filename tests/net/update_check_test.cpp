@@ -163,10 +163,10 @@ TEST(UpdateCheck, BoxesReachTheHostInOrder) {
 TEST(UpdateCheckJob, RunsOffTheCallerAndReportsItsSteps) {
   HttpTestServer server(200, "\x40\x21");
   FakeProgrammer programmer{0x10};
-  UpdateCheck check(ConfigFor(server), programmer.Source());
   std::mutex mutex;
   std::vector<std::string> steps;
   std::atomic<int> notices{0};
+  UpdateCheck check(ConfigFor(server), programmer.Source());  // after what its notice uses
   check.SetNotify([&] {
     ++notices;
     std::lock_guard lock(mutex);

@@ -1,0 +1,133 @@
+// check-new and feedback through the real binary, against servers on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include "cli/cli_runner.h"
+#include "net/base64.h"
+#include "net/http_test_server.h"
+#include "net/scripted_smtp_server.h"
+
+namespace tarvix {
+namespace {
+
+using testing::HttpTestServer;
+using testing::RunCli;
+using testing::ScriptedSmtpServer;
+using testing::SmtpStep;
+
+const std::string kDb = TARVIX_DATABASE_DAT;
+constexpr char kPath[] = "/updata/VRNT_Tarvix_CV_Info.pdf";
+
+TEST(CliCheckNew, PrintsTheFiveLinesWithTheSimulatedProgrammer) {
+  HttpTestServer server(200, "\x41\x23");
+  const auto r =
+      RunCli({"--database", kDb, "--simulate", "check-new", "--url", server.Url(kPath)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  // The simulated programmer answers 0x12 (V2.2); the document names 0x23.
+  EXPECT_EQ(r.out,
+            "new software version: V4.1  \n"
+            "new firmware version: V2.3     \n"
+            "current software version: V4.0     \n"
+            "current firmware version: V2.2   \n"
+            "new software is available,new firmware available\n");
+}
+
+TEST(CliCheckNew, JsonHasTheLinesAndTheLink) {
+  HttpTestServer server(200, "\x40\x22");
+  const auto r = RunCli(
+      {"--database", kDb, "--simulate", "--json", "check-new", "--url", server.Url(kPath)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "{\"ok\":true,\"status\":\"\",\"lines\":[\"new software version: V4.0  \","
+            "\"new firmware version: V2.2     \",\"current software version: V4.0     \","
+            "\"current firmware version: V2.2   \","
+            "\"current software is latest,current firmware is latest\"],\"http_status\":200,"
+            "\"error_code\":0,\"error\":\"\",\"link\":\"http://www.tarvix.example/\","
+            "\"firmware_byte\":18}\n");
+}
+
+TEST(CliCheckNew, ARefusedFetchShowsBothBoxesAndFails) {
+  HttpTestServer server(404, "");
+  const auto r =
+      RunCli({"--database", kDb, "--simulate", "check-new", "--url", server.Url(kPath)});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("VRNT_Tarvix: 请求地址不存在:#404\nerror: version access failed    \n"),
+            std::string::npos)
+      << r.err;
+  const auto json = RunCli(
+      {"--database", kDb, "--simulate", "--json", "check-new", "--url", server.Url(kPath)});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_NE(json.out.find("\"ok\":false"), std::string::npos);
+  EXPECT_NE(json.out.find("\"lines\":[]"), std::string::npos);
+  EXPECT_NE(json.out.find("\"error_code\":404,\"error\":\"请求地址不存在:#404\""),
+            std::string::npos)
+      << json.out;
+}
+
+TEST(CliCheckNew, WithoutAProgrammerOnlyTheFirmwareLineFails) {
+  HttpTestServer server(200, "\x40\x21");
+  // No --simulate: the real bus, which has no programmer on a test machine.
+  const auto r = RunCli({"check-new", "--url", server.Url(kPath)});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "new software version: V4.0  \n"
+            "new firmware version: V2.1     \n"
+            "current software version: V4.0     \n"
+            "current firmware version access failed\n"
+            "current software is latest\n");
+  EXPECT_EQ(RunCli({"check-new", "--url"}).status, 2);
+  EXPECT_EQ(RunCli({"check-new", "now"}).status, 2);
+}
+
+TEST(CliFeedback, SendsAndSaysSo) {
+  ScriptedSmtpServer server;
+  const auto r = RunCli({"feedback", "--problem", "line one\nline two", "--theme", "T",
+                         "--server", server.Address()});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "send succeed!   \n");
+  ASSERT_TRUE(server.WaitDone());
+  // The program's own account, the support address, and the typed text with CR LF.
+  EXPECT_NE(server.Received().find("MAIL FROM:<tarvix@mailhost.example>\r\n"), std::string::npos);
+  EXPECT_NE(server.Received().find("RCPT TO:<support@tarvix.example>\r\n"), std::string::npos);
+  EXPECT_NE(server.Data().find("\r\n\r\nVRNT_Tarvix V2.x:\r\nline one\r\nline two\r\n"),
+            std::string::npos)
+      << server.Data();
+  EXPECT_TRUE(server.Data().ends_with("\r\nnull\r\n\r\n.\r\n"));
+}
+
+TEST(CliFeedback, FailuresPrintTheSorryTextAndTheCode) {
+  ScriptedSmtpServer server;
+  server.Reply(SmtpStep::kPassword, "535 5.7.8 no\r\n");
+  const auto r = RunCli({"feedback", "--problem", "p", "--server", server.Address()});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "sorry:Bad login or password.\n");
+  EXPECT_NE(r.err.find("535 5.7.8 no"), std::string::npos) << r.err;
+
+  ScriptedSmtpServer again;
+  again.Reply(SmtpStep::kPassword, "535 5.7.8 no\r\n");
+  const auto json =
+      RunCli({"--json", "feedback", "--problem", "p", "--server", again.Address()});
+  EXPECT_EQ(json.status, 1);
+  EXPECT_EQ(json.out.rfind("{\"ok\":false,\"status\":\"\",\"error_code\":404,"
+                           "\"text\":\"sorry:Bad login or password.\",",
+                           0),
+            0u)
+      << json.out;
+}
+
+TEST(CliFeedback, AnEmptyProblemAndBadArguments) {
+  ScriptedSmtpServer server;
+  const auto empty = RunCli({"feedback", "--problem", "", "--server", server.Address()});
+  EXPECT_EQ(empty.status, 1);
+  EXPECT_EQ(empty.out, "please input your problem!   \n");
+  EXPECT_EQ(server.Connections(), 0);
+
+  EXPECT_EQ(RunCli({"feedback"}).status, 2);
+  EXPECT_EQ(RunCli({"feedback", "--theme", "t"}).status, 2);
+  EXPECT_EQ(RunCli({"feedback", "--problem", "p", "--server", "host:99999"}).status, 2);
+  EXPECT_EQ(RunCli({"feedback", "--problem", "p", "--server", ":25"}).status, 2);
+  EXPECT_EQ(RunCli({"feedback", "--problem", "p", "--bcc", "x"}).status, 2);
+}
+
+}  // namespace
+}  // namespace tarvix
