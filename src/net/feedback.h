@@ -14,6 +14,11 @@
 namespace tarvix {
 
 inline constexpr char kFeedbackDialogTitle[] = "Feedback";
+inline constexpr char kThemeLabel[] = "Theme:";
+inline constexpr char kProblemLabel[] = "Problem:";
+inline constexpr char kContactLabel[] = "Contact:";
+inline constexpr char kSendCaption[] = "Send";
+inline constexpr char kCancelCaption[] = "Cancel";
 inline constexpr char kFeedbackSenderName[] = "VRNT_Halcyrin 问题反馈";
 inline constexpr char kFeedbackSubjectPrefix[] = "VRNT_Halcyrin 反馈主题:";
 inline constexpr char kFeedbackBodyStart[] = "VRNT_Tarvix V2.x:\r\n";

@@ -58,7 +58,9 @@ void ShowUpdateCheckBoxes(const UpdateCheckResult& result, Host& host);
 
 // The check as a window drives it: Start() returns at once, Progress() tells what it
 // is doing, Result() holds the outcome once Running() is false. Destroying it cancels
-// the check and waits for its thread; `firmware` must outlive that.
+// the check and waits for its thread; `firmware` must outlive that. The window's
+// source is Program::FirmwareByteForUpdateCheck, which asks the worker, so the check
+// never talks to the programmer while an operation does.
 class UpdateCheck : public NetJob<UpdateCheckResult> {
  public:
   UpdateCheck(UpdateCheckConfig config, FirmwareByteSource firmware)
