@@ -19,8 +19,7 @@ constexpr char kPath[] = "/updata/VRNT_Tarvix_CV_Info.pdf";
 
 TEST(CliCheckNew, PrintsTheFiveLinesWithTheSimulatedProgrammer) {
   HttpTestServer server(200, "\x41\x23");
-  const auto r =
-      RunCli({"--database", kDb, "--simulate", "check-new", "--url", server.Url(kPath)});
+  const auto r = RunCli({"--database", kDb, "--simulate", "check-new", "--url", server.Url(kPath)});
   ASSERT_EQ(r.status, 0) << r.err;
   // The simulated programmer answers 0x12 (V2.2); the document names 0x23.
   EXPECT_EQ(r.out,
@@ -33,8 +32,8 @@ TEST(CliCheckNew, PrintsTheFiveLinesWithTheSimulatedProgrammer) {
 
 TEST(CliCheckNew, JsonHasTheLinesAndTheLink) {
   HttpTestServer server(200, "\x40\x22");
-  const auto r = RunCli(
-      {"--database", kDb, "--simulate", "--json", "check-new", "--url", server.Url(kPath)});
+  const auto r =
+      RunCli({"--database", kDb, "--simulate", "--json", "check-new", "--url", server.Url(kPath)});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "{\"ok\":true,\"status\":\"\",\"lines\":[\"new software version: V4.0  \","
@@ -47,15 +46,14 @@ TEST(CliCheckNew, JsonHasTheLinesAndTheLink) {
 
 TEST(CliCheckNew, ARefusedFetchShowsBothBoxesAndFails) {
   HttpTestServer server(404, "");
-  const auto r =
-      RunCli({"--database", kDb, "--simulate", "check-new", "--url", server.Url(kPath)});
+  const auto r = RunCli({"--database", kDb, "--simulate", "check-new", "--url", server.Url(kPath)});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_NE(r.err.find("VRNT_Tarvix: 请求地址不存在:#404\nerror: version access failed    \n"),
             std::string::npos)
       << r.err;
-  const auto json = RunCli(
-      {"--database", kDb, "--simulate", "--json", "check-new", "--url", server.Url(kPath)});
+  const auto json =
+      RunCli({"--database", kDb, "--simulate", "--json", "check-new", "--url", server.Url(kPath)});
   EXPECT_EQ(json.status, 1);
   EXPECT_NE(json.out.find("\"ok\":false"), std::string::npos);
   EXPECT_NE(json.out.find("\"lines\":[]"), std::string::npos);
@@ -81,8 +79,8 @@ TEST(CliCheckNew, WithoutAProgrammerOnlyTheFirmwareLineFails) {
 
 TEST(CliFeedback, SendsAndSaysSo) {
   ScriptedSmtpServer server;
-  const auto r = RunCli({"feedback", "--problem", "line one\nline two", "--theme", "T",
-                         "--server", server.Address()});
+  const auto r = RunCli({"feedback", "--problem", "line one\nline two", "--theme", "T", "--server",
+                         server.Address()});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "send succeed!   \n");
   ASSERT_TRUE(server.WaitDone());
@@ -105,8 +103,7 @@ TEST(CliFeedback, FailuresPrintTheSorryTextAndTheCode) {
 
   ScriptedSmtpServer again;
   again.Reply(SmtpStep::kPassword, "535 5.7.8 no\r\n");
-  const auto json =
-      RunCli({"--json", "feedback", "--problem", "p", "--server", again.Address()});
+  const auto json = RunCli({"--json", "feedback", "--problem", "p", "--server", again.Address()});
   EXPECT_EQ(json.status, 1);
   EXPECT_EQ(json.out.rfind("{\"ok\":false,\"status\":\"\",\"error_code\":404,"
                            "\"text\":\"sorry:Bad login or password.\",",

@@ -91,10 +91,9 @@ TEST_F(FeedbackMail, SentWithAuthLoginArrivesAsTyped) {
   EXPECT_EQ(mail.mail_from, kUser);
   EXPECT_EQ(mail.rcpt_tos, std::vector<std::string>{"support@maker.test"});
   const ParsedMail m = Parse(mail.content);
-  EXPECT_EQ(m.names,
-            (std::vector<std::string>{"Date", "From", "X-Mailer", "Reply-To", "X-Priority", "To",
-                                      "Subject", "MIME-Version", "Content-type",
-                                      "Content-Transfer-Encoding"}));
+  EXPECT_EQ(m.names, (std::vector<std::string>{"Date", "From", "X-Mailer", "Reply-To", "X-Priority",
+                                               "To", "Subject", "MIME-Version", "Content-type",
+                                               "Content-Transfer-Encoding"}));
   EXPECT_EQ(m.values.at("Date"), "Sun, 30 Nov 2025 23:59:58 +0000");
   EXPECT_EQ(testing::DecodeHeaderWords(m.values.at("From")),
             std::string("VRNT_Halcyrin 问题反馈 <") + kUser + ">");
@@ -126,9 +125,8 @@ TEST_F(FeedbackMail, EmptyThemeAndContactArriveAsNull) {
 TEST_F(FeedbackMail, AThemeWithALineBreakCannotAddAHeader) {
   AiosmtpdServer server(dir_.path, kUser, kPassword);
   ASSERT_TRUE(server.Running());
-  const FeedbackResult r =
-      Send({"crash\r\nBcc: victim@example.com", "problem", "me\r\nX-Evil: 1"},
-           ConfigFor(server.Port()));
+  const FeedbackResult r = Send({"crash\r\nBcc: victim@example.com", "problem", "me\r\nX-Evil: 1"},
+                                ConfigFor(server.Port()));
   ASSERT_TRUE(r.sent) << r.detail;
   const auto mails = server.Mails();
   ASSERT_EQ(mails.size(), 1u);
@@ -229,10 +227,10 @@ TEST(FeedbackJob, ShowsItsStepsAndEndsWithTheBox) {
   ASSERT_TRUE(job.Result().has_value());
   EXPECT_EQ(job.Result()->box.text, "send succeed!   ");
   std::lock_guard lock(mutex);
-  EXPECT_EQ(steps, (std::vector<std::string>{"connecting to 127.0.0.1:" +
-                                                 std::to_string(server.Port()),
-                                             "EHLO", "AUTH LOGIN", "MAIL FROM", "RCPT TO", "DATA",
-                                             "sending the message", "QUIT"}));
+  EXPECT_EQ(steps,
+            (std::vector<std::string>{"connecting to 127.0.0.1:" + std::to_string(server.Port()),
+                                      "EHLO", "AUTH LOGIN", "MAIL FROM", "RCPT TO", "DATA",
+                                      "sending the message", "QUIT"}));
 }
 
 TEST(FeedbackJob, CancelAndTimeOut) {
@@ -243,8 +241,7 @@ TEST(FeedbackJob, CancelAndTimeOut) {
   FeedbackSend job(config);
   ASSERT_TRUE(job.Start({"t", "p", "c"}));
   EXPECT_FALSE(job.Start({"t", "p", "c"}));
-  for (int i = 0; i < 500 && job.Progress().step != "DATA"; ++i)
-    std::this_thread::sleep_for(10ms);
+  for (int i = 0; i < 500 && job.Progress().step != "DATA"; ++i) std::this_thread::sleep_for(10ms);
   EXPECT_TRUE(job.Running());
   job.Cancel();
   ASSERT_TRUE(job.Wait(5s));
