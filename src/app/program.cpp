@@ -161,12 +161,19 @@ FirmwareByteReply Program::FirmwareByteForUpdateCheck(ExchangeControl& control) 
     return true;
   };
   constexpr auto kSlice = std::chrono::milliseconds(20);
+  // Withdrawn at once, a request the idle worker was about to take would leave code 18
+  // to run as the menu's "Firmware version" with its boxes; so a cancel or time-out
+  // first gives the worker this long to take and answer it (two 100 ms reads).
+  constexpr auto kStopGrace = std::chrono::milliseconds(1000);
+  std::optional<std::chrono::steady_clock::time_point> give_up;
   std::unique_lock lock(request->mutex);
   while (!request->answered.wait_for(lock, kSlice, [&] { return request->done; })) {
     lock.unlock();
     // A command handed over before the worker woke has taken its turn.
     const bool overtaken = state_.command_code.load() != worker_command::kFirmwareVersion;
-    const bool stop = control.ShouldStop();
+    const auto now = std::chrono::steady_clock::now();
+    if (control.ShouldStop() && !give_up) give_up = now + kStopGrace;
+    const bool stop = give_up && now >= *give_up;
     lock.lock();
     if (request->done) break;
     if ((overtaken || stop) && withdraw()) {

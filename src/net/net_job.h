@@ -1,6 +1,20 @@
 // A network exchange run on a thread of its own so the window never freezes: the
 // view starts it, watches its step text, may cancel it, and takes the result when it
 // is done. The whole exchange is bounded by a time-out.
+//
+// How a dialog drives one (UpdateCheck for "Version", FeedbackSend for "Feedback"):
+//   job.SetNotify([this] { post to the window thread: Refresh(); });  // or poll a timer
+//   job.Start(...);            // returns at once; false while an earlier run goes on
+//   Refresh():  if (job.Running()) show job.Progress().step (and .bytes) as "working";
+//               else if (auto r = job.Result()) show it and enable the buttons again:
+//                 UpdateCheckResult: r->cancelled: nothing; r->ok: the five lines of
+//                   r->lines.InOrder() and r->link_url behind "Click for upgrade:";
+//                   else the boxes r->boxes in order.
+//                 FeedbackResult: r->cancelled: nothing; else the box r->box (text,
+//                   title, icon); r->sent tells the two apart, r->error_code the step.
+//   Cancel button / closing:   job.Cancel() (the run ends at its next wait, within
+//               about a second, with `cancelled` set); the destructor cancels and joins.
+// Notify runs on the job's thread: it must only post, never touch widgets or Start().
 #pragma once
 
 #include <atomic>

@@ -645,6 +645,14 @@ TEST_F(ProgramFixture, UpdateCheckAsksTheIdleWorkerForTheFirmwareByte) {
   EXPECT_EQ(host_.Count(Kind::kMessageBox), 0u);
   EXPECT_EQ(State().command_code.load(), w::kIdle);
 
+  // A check that runs out of time as it asks still leaves the query to be answered
+  // quietly: it must not turn into the menu's "Firmware Version" with its box.
+  ExchangeControl expired(0ms);
+  (void)program_->FirmwareByteForUpdateCheck(expired);
+  ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));
+  EXPECT_EQ(host_.Count(Kind::kMessageBox), 0u);
+  EXPECT_EQ(State().command_code.load(), w::kIdle);
+
   // The menu's "Firmware Version" still shows its box afterwards.
   program_->TheWorker().Give(w::kFirmwareVersion);
   ASSERT_TRUE(program_->TheWorker().WaitForIdle(20s));

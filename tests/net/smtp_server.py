@@ -71,6 +71,17 @@ def main():
     with open(args.port_file + ".tmp", "w") as f:
         f.write(str(port))
     os.rename(args.port_file + ".tmp", args.port_file)
+
+    # A test that crashed or was stopped by its time-out must not leave us behind.
+    parent = os.getppid()
+
+    def watch_parent():
+        if os.getppid() != parent:
+            loop.stop()
+        else:
+            loop.call_later(0.5, watch_parent)
+
+    loop.call_later(0.5, watch_parent)
     loop.run_forever()
 
 
