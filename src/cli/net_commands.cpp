@@ -2,12 +2,15 @@
 // exchanges as the window's "Check New" and "Feedback".
 #include <unistd.h>
 
+#include <atomic>
 #include <iostream>
 #include <optional>
 
+#include "cli/chip_session.h"
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/device_setup.h"
+#include "cli/interrupt_watch.h"
 #include "device/usb_link.h"
 #include "net/feedback.h"
 #include "net/update_check.h"
@@ -23,6 +26,17 @@ ExchangeControl::StepSink StepPrinter() {
     last = step;
     std::cerr << "... " << step << "\n";
   };
+}
+
+// Ctrl-C ends the exchange at its next wait, as it does every other command's work.
+struct ExchangeInterrupt {
+  std::atomic<bool> cancel{false};
+  InterruptWatch watch{[this] { cancel.store(true); }, {}};
+};
+
+int InterruptedExit() {
+  std::cerr << kInterrupted << "\n";
+  return kExitInterrupted;
 }
 
 // Takes "NAME VALUE" from `args`; false with a usage error when VALUE is missing.
@@ -55,8 +69,10 @@ int CheckNew(Context& c) {
     if (link.IsOpen()) link.CloseDevice();
     return reply;
   };
-  ExchangeControl control(config.timeout, nullptr, StepPrinter());
+  ExchangeInterrupt interrupt;
+  ExchangeControl control(config.timeout, &interrupt.cancel, StepPrinter());
   const UpdateCheckResult r = RunUpdateCheck(config, firmware, control);
+  if (r.cancelled) return InterruptedExit();
   ShowUpdateCheckBoxes(r, host);
 
   std::vector<std::string> lines;
@@ -123,8 +139,10 @@ int Feedback(Context& c) {
   }
   if (!have_problem) return UsageError("feedback needs --problem TEXT");
 
-  ExchangeControl control(config.timeout, nullptr, StepPrinter());
+  ExchangeInterrupt interrupt;
+  ExchangeControl control(config.timeout, &interrupt.cancel, StepPrinter());
   const FeedbackResult r = SendFeedback(form, config, control);
+  if (r.cancelled) return InterruptedExit();
   if (c.options().json) {
     std::cout << "{\"ok\":" << (r.sent ? "true" : "false") << ",\"status\":\"\""
               << ",\"error_code\":" << r.error_code << ",\"text\":" << JsonString(r.box.text)

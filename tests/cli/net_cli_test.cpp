@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "cli/cli_runner.h"
+#include "cli/cli_spawn.h"
 #include "net/base64.h"
 #include "net/http_test_server.h"
 #include "net/scripted_smtp_server.h"
+#include "operations/operation_fixture.h"
 
 namespace tarvix {
 namespace {
@@ -13,6 +15,7 @@ using testing::HttpTestServer;
 using testing::RunCli;
 using testing::ScriptedSmtpServer;
 using testing::SmtpStep;
+using testing::SpawnedCli;
 
 const std::string kDb = TARVIX_DATABASE_DAT;
 constexpr char kPath[] = "/updata/VRNT_Tarvix_CV_Info.pdf";
@@ -124,6 +127,32 @@ TEST(CliFeedback, AnEmptyProblemAndBadArguments) {
   EXPECT_EQ(RunCli({"feedback", "--problem", "p", "--server", "host:99999"}).status, 2);
   EXPECT_EQ(RunCli({"feedback", "--problem", "p", "--server", ":25"}).status, 2);
   EXPECT_EQ(RunCli({"feedback", "--problem", "p", "--bcc", "x"}).status, 2);
+}
+
+// Ctrl-C while a server keeps the exchange waiting ends it at once: "interrupted",
+// 130, and neither the lines nor a failure box.
+TEST(CliNetInterrupt, CtrlCStopsAWaitingExchange) {
+  using namespace std::chrono_literals;
+  HttpTestServer http(0, "");  // takes the request and never answers
+  ScriptedSmtpServer smtp;
+  smtp.Reply(SmtpStep::kGreeting, testing::kSilence);
+  const std::vector<std::vector<std::string>> runs = {
+      {"check-new", "--url", http.Url(kPath)},
+      {"feedback", "--problem", "p", "--server", smtp.Address()}};
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    testing::ScratchFolder dir;
+    SpawnedCli cli(dir.path, runs[i]);
+    ASSERT_TRUE(cli.Started());
+    const auto reached = [&] { return i == 0 ? http.Connections() > 0 : smtp.Connections() > 0; };
+    for (int t = 0; t < 2000 && !reached(); ++t) std::this_thread::sleep_for(10ms);
+    ASSERT_TRUE(reached()) << runs[i][0];
+    const auto pressed = std::chrono::steady_clock::now();
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 130) << runs[i][0];
+    EXPECT_LT(std::chrono::steady_clock::now() - pressed, 10s) << runs[i][0];  // not the 30 s
+    EXPECT_EQ(cli.Out(), "") << runs[i][0];
+    EXPECT_EQ(cli.Err(), "interrupted\n") << runs[i][0];
+  }
 }
 
 }  // namespace
