@@ -2,6 +2,7 @@
 
 #include "app/program.h"
 #include "gui/chip_fill_window.h"
+#include "gui/feedback_window.h"
 #include "gui/file_division_window.h"
 #include "gui/file_fill_window.h"
 #include "gui/files_combine_window.h"
@@ -10,6 +11,7 @@
 #include "gui/main_window.h"
 #include "gui/move_to_window.h"
 #include "gui/qt_host.h"
+#include "gui/version_window.h"
 #include "gui/view_data_window.h"
 #include "gui/write_from_address_window.h"
 #include "state/control_ids.h"
@@ -46,9 +48,9 @@ Dialogs::Dialogs(MainWindow& window, Program& program, QtHost& host)
       program_(program),
       host_(host),
       choosers_(DesktopFileChoosers()) {
-  for (int id :
-       {c::kViewData, c::kFileFill, c::kMoveTo, c::kFindData, c::kChipFill, c::kFirmwareUpgrade,
-        c::kWriteFromFileAddress, menu_id::kFilesCombine, menu_id::kFileDivision})
+  for (int id : {c::kViewData, c::kFileFill, c::kMoveTo, c::kFindData, c::kChipFill,
+                 c::kFirmwareUpgrade, c::kWriteFromFileAddress, menu_id::kFilesCombine,
+                 menu_id::kFileDivision, menu_id::kCheckNew, menu_id::kFeedback})
     window_.SetCommandHandler(id, [this, id] { Open(id); });
   window_.SetCommandHandler(menu_id::kContents, [this] { HelpContents(); });
   program_.Files().SetCapFileHandler([this](const std::filesystem::path& file, std::uint32_t base) {
@@ -114,6 +116,13 @@ void Dialogs::Open(int command_id) {
     case menu_id::kFileDivision:
       ShowIn(division_, true, [&] { return new FileDivisionWindow(parent, host_, choosers_); });
       break;
+    case menu_id::kCheckNew:
+      ShowIn(version_, true,
+             [&] { return new VersionWindow(parent, program_, host_, update_config_); });
+      break;
+    case menu_id::kFeedback:
+      ShowIn(feedback_, true, [&] { return new FeedbackWindow(parent, host_, feedback_config_); });
+      break;
     default:
       break;
   }
@@ -153,6 +162,14 @@ FilesCombineWindow* Dialogs::FilesCombine() const {
 
 FileDivisionWindow* Dialogs::FileDivision() const {
   return Shown(division_);
+}
+
+VersionWindow* Dialogs::Version() const {
+  return Shown(version_);
+}
+
+FeedbackWindow* Dialogs::Feedback() const {
+  return Shown(feedback_);
 }
 
 bool Dialogs::LoadCapFile(const std::filesystem::path& file, std::uint32_t base) {

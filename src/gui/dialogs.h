@@ -1,10 +1,9 @@
 // The dialogs of the window's menus: View Data, File Fill, Move To, Find Datas, Chip
 // Fill, Write from specify file addr, Files Combine, File Division, Firmware Upgrade,
-// and Help > Contents. Each plugs into the window's command table under its menu
-// item's id and opens without blocking the caller (modal to the application, or
-// modeless for Move To); an item the core has grayed opens nothing. A ".cap" file
-// that is opened or dropped comes here too, to the address dialog with its offset
-// locked.
+// Help > Contents, and the network dialogs Version (Check New) and Feedback. Each plugs into the
+// window's command table under its menu item's id and opens without blocking the caller (modal to
+// the application, or modeless for Move To); an item the core has grayed opens nothing. A ".cap"
+// file that is opened or dropped comes here too, to the address dialog with its offset locked.
 #pragma once
 
 #include <QObject>
@@ -13,6 +12,7 @@
 #include <filesystem>
 
 #include "gui/file_choosers.h"
+#include "net/service_config.h"
 
 namespace tarvix {
 class Program;
@@ -21,6 +21,7 @@ class Program;
 namespace tarvix::gui {
 
 class ChipFillWindow;
+class FeedbackWindow;
 class FileDivisionWindow;
 class FileFillWindow;
 class FilesCombineWindow;
@@ -29,6 +30,7 @@ class FirmwareUpgradeWindow;
 class MainWindow;
 class MoveToWindow;
 class QtHost;
+class VersionWindow;
 class ViewDataWindow;
 class WriteFromAddressWindow;
 
@@ -41,6 +43,9 @@ class Dialogs : public QObject {
 
   // The desktop's choosers; tests answer them instead.
   [[nodiscard]] FileChoosers& Choosers() { return choosers_; }
+  // Where the update check and the feedback mail go; tests point them at their servers.
+  void SetUpdateCheckConfig(UpdateCheckConfig config) { update_config_ = std::move(config); }
+  void SetFeedbackConfig(FeedbackConfig config) { feedback_config_ = std::move(config); }
 
   // The dialog a menu command opens, or raises when it is open already.
   void Open(int command_id);
@@ -55,6 +60,8 @@ class Dialogs : public QObject {
   [[nodiscard]] WriteFromAddressWindow* WriteFromAddress() const;
   [[nodiscard]] FilesCombineWindow* FilesCombine() const;
   [[nodiscard]] FileDivisionWindow* FileDivision() const;
+  [[nodiscard]] VersionWindow* Version() const;
+  [[nodiscard]] FeedbackWindow* Feedback() const;
 
  private:
   // A ".cap" file: the address dialog with `base` locked, waited for; true once loaded.
@@ -74,6 +81,10 @@ class Dialogs : public QObject {
   QPointer<WriteFromAddressWindow> write_from_;
   QPointer<FilesCombineWindow> combine_;
   QPointer<FileDivisionWindow> division_;
+  QPointer<VersionWindow> version_;
+  QPointer<FeedbackWindow> feedback_;
+  UpdateCheckConfig update_config_ = UpdateCheckConfig::Default();
+  FeedbackConfig feedback_config_ = FeedbackConfig::Default();
 };
 
 }  // namespace tarvix::gui

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
@@ -22,6 +23,7 @@
 #include "gui/caption_progress_bar.h"
 #include "gui/chip_fill_window.h"
 #include "gui/dialogs.h"
+#include "gui/feedback_window.h"
 #include "gui/file_division_window.h"
 #include "gui/file_fill_window.h"
 #include "gui/files_combine_window.h"
@@ -30,8 +32,10 @@
 #include "gui/main_window.h"
 #include "gui/move_to_window.h"
 #include "gui/simulator_menu.h"
+#include "gui/version_window.h"
 #include "gui/view_data_window.h"
 #include "gui/write_from_address_window.h"
+#include "net/version_document.h"
 #include "state/control_ids.h"
 
 namespace tarvix::gui {
@@ -155,6 +159,7 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
         window_.ShowChipDetails();
       });
   AddDialogSteps();
+  AddNetDialogSteps();
   Add(
       "done", [] { return QApplication::activeModalWidget() == nullptr; },
       [this] {
@@ -398,6 +403,66 @@ void ScreenshotTour::AddDialogSteps() {
                QApplication::activeModalWidget() == dialogs.ViewData();
       },
       [&dialogs] { dialogs.ViewData()->close(); });
+}
+
+void ScreenshotTour::AddNetDialogSteps() {
+  Dialogs& dialogs = window_.TheDialogs();
+  const auto no_modal = [] { return QApplication::activeModalWidget() == nullptr; };
+  // No maker's server here: the checks go to a local port where nobody listens.
+  UpdateCheckConfig nowhere = UpdateCheckConfig::Default();
+  nowhere.url = std::string("http://127.0.0.1:9") + kVersionDocumentPath;
+
+  Add("check new", no_modal, [this, &dialogs, nowhere] {
+    dialogs.SetUpdateCheckConfig(nowhere);
+    window_.DispatchCommand(menu_id::kCheckNew);
+    // What a server offering V4.1 and firmware V2.3 gives, with the simulated programmer.
+    UpdateCheckResult shown;
+    shown.ok = true;
+    shown.lines = MakeVersionLines(ParseVersionDocument(std::string("\x41\x23", 2)), 0x12);
+    shown.link_url = UpdateCheckConfig::Default().link_url;
+    dialogs.Version()->ShowResult(shown);
+  });
+  Add(
+      "version shown", [] { return true; },
+      [this, &dialogs] {
+        Shoot("22-version", true);
+        dialogs.Version()->close();
+      });
+  Add("check new failing", no_modal,
+      [this, &dialogs] { window_.DispatchCommand(menu_id::kCheckNew); });
+  Add(
+      "fetch failure box",
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()); },
+      [this] {
+        Shoot("23-version-fetch-failed", true);
+        AnswerBox(true);
+      });
+  Add(
+      "version access failed box",
+      [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        return box != nullptr && box->text().startsWith("version access failed");
+      },
+      [this, &dialogs] {
+        Shoot("24-version-access-failed", true);
+        AnswerBox(true);
+        dialogs.SetUpdateCheckConfig(UpdateCheckConfig::Default());
+      });
+  Add("feedback", no_modal, [this, &dialogs] {
+    window_.DispatchCommand(menu_id::kFeedback);
+    FeedbackWindow* w = dialogs.Feedback();
+    w->ThemeBox()->setText(QString::fromUtf8("读取 W25Q128 失败"));
+    w->ProblemBox()->setPlainText(
+        "Reading a W25Q128JV stops at 37% with \"read failed\".\nThe chip verifies fine in "
+        "another socket.");
+    w->ContactBox()->setText("technician@example.com");
+  });
+  Add(
+      "feedback shown", [] { return true; },
+      [this, &dialogs] {
+        Shoot("25-feedback", true);
+        dialogs.Feedback()->close();
+      });
 }
 
 void ScreenshotTour::Add(QString what, std::function<bool()> ready, std::function<void()> action) {

@@ -35,6 +35,7 @@ class ScreenshotTour : public QObject {
   void Add(QString what, std::function<bool()> ready, std::function<void()> action);
   // Each dialog of the menus, filled in as a user would.
   void AddDialogSteps();
+  void AddNetDialogSteps();
   void Tick();
   void Shoot(const QString& name, bool with_popups = false);
   void AnswerBox(bool ok);
