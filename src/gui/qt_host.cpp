@@ -146,6 +146,10 @@ void QtHost::Beep() {
   emit beepRequested();
 }
 
+void QtHost::InformationSound() {
+  emit beepRequested();
+}
+
 void QtHost::LogLineAdded(const std::string& line, bool replaced) {
   emit logLineAdded(QString::fromStdString(line), replaced);
 }

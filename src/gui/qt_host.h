@@ -69,6 +69,8 @@ class QtHost : public QObject, public HostModel {
 
  protected:
   void Beep() override;
+  // The information sound (a finished upgrade): the desktop's bell, as Beep.
+  void InformationSound() override;
   void LogLineAdded(const std::string& line, bool replaced) override;
   void ProgressChanged(const ProgressState& progress) override;
 

@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSignalSpy>
 #include <QTimer>
 #include <fstream>
 #include <functional>
@@ -579,10 +580,13 @@ TEST_F(DialogsTest, AnUpgradeOnTheSimulatorSucceedsAndTheDialogHoldsWhileItRuns)
   EXPECT_TRUE(upgrade->UpgradeButton()->isEnabled());
   EXPECT_EQ(upgrade->Bar()->Caption().toStdString(), "upgrade is ready");
 
+  QSignalSpy bell(host_.get(), &QtHost::beepRequested);
   QTest::mouseClick(upgrade->UpgradeButton(), Qt::LeftButton);
   ASSERT_TRUE(WaitIdle());
   EXPECT_EQ(upgrade->Bar()->Caption().toStdString(),
             "firmware upgrade succeed.please restart the device.");
+  // The success is announced with the desktop's bell.
+  EXPECT_TRUE(WaitFor([&] { return bell.count() >= 1; }, 2000));
   EXPECT_EQ(upgrade->Bar()->Position(), 100);
   EXPECT_EQ(sim_->bus->Programmer().FirmwareImage(), *image);
 
