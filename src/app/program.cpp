@@ -270,6 +270,8 @@ bool Program::BeginClose() {
   }
   if (state_.busy_verifying.load() != 0) {
     if (!AskToLeave(host_, kCloseWhileVerifying)) return false;
+    // Told first, the verify asks for no block the programmer will no longer send.
+    state_.stop_verify.store(1);
     (void)SendCommand(link_, packet_, command_code::kEndOperation, kCloseEndTimeoutMs);
   }
   if (state_.busy_reading.load() != 0) {
