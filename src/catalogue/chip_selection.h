@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "catalogue/chip_catalogue.h"
-#include "device/command_packet.h"
+#include "catalogue/chip_parameter_sink.h"
 #include "state/main_state.h"
 
 namespace tarvix {
@@ -20,7 +20,7 @@ class ChipSelection {
   enum class Change { kTypeList, kManufacturerList, kModelList, kCurrentChip, kPicture };
   using Listener = std::function<void(Change)>;
 
-  ChipSelection(const ChipCatalogue& catalogue, CommandPacket& packet, MainState& state)
+  ChipSelection(const ChipCatalogue& catalogue, ChipParameterSink& packet, MainState& state)
       : catalogue_(catalogue), packet_(packet), state_(state) {}
 
   // Start-up: fill all three lists and make the first record current.
@@ -68,7 +68,7 @@ class ChipSelection {
   void Notify(Change change);
 
   const ChipCatalogue& catalogue_;
-  CommandPacket& packet_;
+  ChipParameterSink& packet_;
   MainState& state_;
   std::vector<std::string> types_, manufacturers_, models_;
   int type_index_ = -1, manufacturer_index_ = -1, model_index_ = -1;

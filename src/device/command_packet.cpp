@@ -8,7 +8,7 @@ namespace tarvix {
 namespace {
 
 // Decimal digits accumulated into a 32-bit value; `leading_only` stops at the first
-// non-digit, otherwise every character is taken as (c - 48) like the original reader.
+// non-digit, otherwise every character is taken as (c - 48), as the programmer expects.
 std::uint32_t ReadDecimal(const std::string& text, bool leading_only) {
   std::uint32_t value = 0;
   for (const char c : text) {

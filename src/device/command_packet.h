@@ -9,6 +9,8 @@
 #include <span>
 #include <string>
 
+#include "catalogue/chip_parameter_sink.h"
+
 namespace tarvix {
 
 class ChipCatalogue;
@@ -49,14 +51,14 @@ struct ChipParameters {
   return static_cast<std::uint8_t>(u >= 65 ? u - 55 : u - 48);
 }
 
-class CommandPacket {
+class CommandPacket : public ChipParameterSink {
  public:
   CommandPacket() { bytes_.fill(0); }
 
   // Fills the chip parameter bytes from record `index` and sets both marks.
   // Returns false (changing nothing) when the index is not a valid record.
   bool LoadChipParameters(const ChipCatalogue& catalogue, std::int64_t index,
-                          std::uint32_t* capacity_out);
+                          std::uint32_t* capacity_out) override;
   void ApplyChipParameters(const ChipParameters& params);
   void SetMarks();
 
@@ -74,7 +76,7 @@ class CommandPacket {
 
   // The 20 bytes as the chip details box shows them: "%2X" each, "|" after
   // bytes 0, 1, 3, 4, 5, 9, 10, 12 and 18.
-  [[nodiscard]] std::string DetailsText() const;
+  [[nodiscard]] std::string DetailsText() const override;
 
  private:
   mutable std::mutex mutex_;  // the window thread reloads parameters while the worker sends

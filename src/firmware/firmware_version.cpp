@@ -10,39 +10,13 @@ namespace tarvix {
 
 namespace {
 constexpr int kVersionTimeoutMs = 100;
-
-std::uint32_t SerialOf(const std::array<std::uint8_t, kIdentityReplySize>& reply) {
-  return (std::uint32_t{reply[4]} << 16) | (std::uint32_t{reply[5]} << 8) | reply[6];
-}
 }  // namespace
-
-std::optional<std::uint32_t> ReadProgrammerSerial(UsbLink& link, CommandPacket& packet) {
-  if (!SendCommand(link, packet, command_code::kProgrammerIdentity, kVersionTimeoutMs))
-    return std::nullopt;
-  std::array<std::uint8_t, kIdentityReplySize> reply{};
-  if (link.BulkRead(reply.data(), kIdentityReplySize, kVersionTimeoutMs) < kIdentityReplySize)
-    return std::nullopt;
-  return (std::uint32_t{reply[4]} << 16) | (std::uint32_t{reply[5]} << 8) | reply[6];
-}
-
-std::string SerialText(std::uint32_t serial) {
-  char buffer[32];
-  std::snprintf(buffer, sizeof buffer, "%6lu", static_cast<unsigned long>(serial));
-  std::string text = buffer;
-  for (char& c : text)
-    if (c == ' ') c = '0';
-  return text;
-}
 
 std::string FirmwareVersionText(std::uint8_t version) {
   // Bytes from 0x80 show a two-digit major (0xF0 -> "V10.0"), the same arithmetic.
   char buffer[32];
   std::snprintf(buffer, sizeof buffer, "V%X.%X", (version >> 4) + 1u, version & 0x0Fu);
   return buffer;
-}
-
-int SecondPictureForSerial(std::uint32_t serial) {
-  return serial / 10000 == kSerialPictureSeries ? kSeriesPicture : kSecondPictureDefault;
 }
 
 FirmwareVersionResult ShowFirmwareVersion(UsbLink& link, CommandPacket& packet, Host& host,

@@ -9,7 +9,7 @@
 
 #include "device/command_protocol.h"
 #include "device/host_model.h"
-#include "firmware/firmware_version.h"
+#include "device/programmer_identity.h"
 #include "state/control_ids.h"
 
 namespace tarvix {

@@ -1,0 +1,3 @@
+// One floor reaching sideways into a neighbour on the same floor.
+#pragma once
+#include "sim/sim_backend.h"
