@@ -1,4 +1,5 @@
 #include "catalogue/chip_selection.h"
+#include "device/command_packet.h"
 
 #include <gtest/gtest.h>
 
