@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/main_state.h"
+#include "state/main_state.h"
 #include "app/settings.h"
 #include "buffer/change_log.h"
 #include "buffer/hex_page.h"
