@@ -2,7 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
@@ -119,25 +118,9 @@ IoResult TcpConnection::WaitFor(short events, ExchangeControl& control) {
 bool TcpConnection::Connect(const std::string& host, std::uint16_t port, ExchangeControl& control) {
   Close();
   error_.clear();
-  std::vector<sockaddr_storage> addresses;
-  std::vector<socklen_t> lengths;
+  std::vector<SocketAddress> addresses;
   if (!host.empty() && std::isalpha(static_cast<unsigned char>(host[0]))) {
-    addrinfo hints{};
-    hints.ai_family = AF_UNSPEC;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    const std::string service = std::to_string(port);
-    if (const int rc = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found); rc != 0) {
-      error_ = "cannot look up " + host + ": " + ::gai_strerror(rc);
-      return false;
-    }
-    for (addrinfo* a = found; a != nullptr; a = a->ai_next) {
-      sockaddr_storage s{};
-      std::memcpy(&s, a->ai_addr, a->ai_addrlen);
-      addresses.push_back(s);
-      lengths.push_back(a->ai_addrlen);
-    }
-    ::freeaddrinfo(found);
+    if (!LookUpName(host, port, control, addresses, error_)) return false;
   } else {
     sockaddr_in v4{};
     v4.sin_family = AF_INET;
@@ -146,21 +129,20 @@ bool TcpConnection::Connect(const std::string& host, std::uint16_t port, Exchang
       error_ = "not a dotted IPv4 address: " + host;
       return false;
     }
-    sockaddr_storage s{};
-    std::memcpy(&s, &v4, sizeof v4);
+    SocketAddress s;
+    std::memcpy(&s.address, &v4, sizeof v4);
+    s.length = sizeof v4;
     addresses.push_back(s);
-    lengths.push_back(sizeof v4);
   }
 
-  for (std::size_t i = 0; i < addresses.size(); ++i) {
-    const int fd = ::socket(addresses[i].ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  for (const SocketAddress& a : addresses) {
+    const int fd = ::socket(a.address.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (fd < 0) {
       error_ = std::string("socket: ") + std::strerror(errno);
       continue;
     }
     fd_ = fd;
-    if (::connect(fd, reinterpret_cast<const sockaddr*>(&addresses[i]), lengths[i]) == 0)
-      return true;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&a.address), a.length) == 0) return true;
     if (errno == EINPROGRESS) {
       const IoResult waited = WaitFor(POLLOUT, control);
       if (waited == IoResult::kStopped) {

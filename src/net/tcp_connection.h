@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "net/name_lookup.h"
 #include "net/net_job.h"
 
 typedef struct ssl_st SSL;
