@@ -26,14 +26,13 @@ bool IsHex(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
 }
 
-// "%2X" with the blank made "0".
+}  // namespace
+
 std::string HexByte(std::uint8_t b) {
   char text[3];
   std::snprintf(text, sizeof text, "%02X", b);
   return text;
 }
-
-}  // namespace
 
 std::uint64_t TopRowShowing(std::uint64_t address, std::uint64_t top_row, std::uint64_t row_count) {
   const std::uint64_t first = top_row * 16;

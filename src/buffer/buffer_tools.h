@@ -149,6 +149,9 @@ struct ViewDataFile {
   std::string file_data = "null";  // file data text 1042
   std::string state;               // start of the state text 1044
 };
+// A byte as View Data shows it: "%2X" with the blank made "0".
+[[nodiscard]] std::string HexByte(std::uint8_t b);
+
 // The file side of View Data at byte address `address`: the byte ("%2X") or, for a
 // 16-bit chip, the word ("%2X%2X", a byte past the end reads as FF); then the view
 // goes to the address. Without an image "null" / "file unopened"; past the end

@@ -74,10 +74,6 @@ bool IsNumber(const std::string& s) {
   return !s.empty() && s.size() <= 9 && s.find_first_not_of("0123456789") == std::string::npos;
 }
 
-std::string JsonBool(bool b) {
-  return b ? "true" : "false";
-}
-
 // A command's arguments: at most one file, and for auto the bulk options.
 struct ChipArgs {
   std::string file;

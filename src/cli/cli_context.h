@@ -83,5 +83,8 @@ int UsageError(const std::string& message);
 
 // JSON string literal for `text` (UTF-8 kept as is).
 std::string JsonString(const std::string& text);
+[[nodiscard]] inline const char* JsonBool(bool b) {
+  return b ? "true" : "false";
+}
 
 }  // namespace tarvix::cli

@@ -37,8 +37,7 @@ int Split(Context& c) {
   const DivisionResult r = DivideFile(args[0], args[1], host);
   const bool ok = r.outcome == DivisionOutcome::kSucceeded;
   if (c.options().json) {
-    std::cout << "{\"ok\":" << (ok ? "true" : "false")
-              << ",\"status\":" << JsonString(host.LastBox())
+    std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(host.LastBox())
               << ",\"nodes\":" << JsonString(r.nodes_text) << ",\"pieces\":[";
     for (std::size_t i = 0; i < r.pieces.size(); ++i)
       std::cout << (i ? "," : "") << JsonString(r.pieces[i].string());
@@ -82,8 +81,7 @@ int Join(Context& c) {
   const CombineResult r = CombineFiles(folder, out.filename().string(), inputs, host);
   const bool ok = r.outcome == CombineOutcome::kSucceeded;
   if (c.options().json) {
-    std::cout << "{\"ok\":" << (ok ? "true" : "false")
-              << ",\"status\":" << JsonString(host.LastBox())
+    std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(host.LastBox())
               << ",\"output\":" << JsonString(r.output.string())
               << ",\"inputs_copied\":" << r.inputs_copied << ",\"bytes\":" << r.bytes_written
               << "}\n";

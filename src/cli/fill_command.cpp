@@ -15,10 +15,6 @@ namespace {
 
 namespace w = worker_command;
 
-std::string JsonBool(bool b) {
-  return b ? "true" : "false";
-}
-
 // A field as the dialog would hold it after typing; an error text when the dialog
 // would have refused a character or the field is longer than it takes.
 std::string CheckField(FillField field, const std::string& text, const char* name,

@@ -21,10 +21,6 @@
 namespace tarvix::cli {
 namespace {
 
-std::string JsonBool(bool b) {
-  return b ? "true" : "false";
-}
-
 int Upgrade(Context& c) {
   const auto& args = c.options().args;
   if (args.size() != 1 || args[0].empty()) return UsageError("upgrade needs FILE.tvx");

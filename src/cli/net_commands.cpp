@@ -21,7 +21,7 @@ namespace {
 // Step lines on stderr while an exchange works, when someone is watching.
 ExchangeControl::StepSink StepPrinter() {
   if (::isatty(STDERR_FILENO) != 1) return {};
-  return [last = std::string()](std::string_view step, std::int64_t) mutable {
+  return [last = std::string()](std::string_view step) mutable {
     if (step == last) return;
     last = step;
     std::cerr << "... " << step << "\n";
@@ -80,8 +80,8 @@ int CheckNew(Context& c) {
     for (const std::string& line : r.lines.InOrder()) lines.push_back(WithoutLineEnd(line));
   if (c.options().json) {
     std::string error = r.boxes.empty() ? std::string() : r.boxes.front().text;
-    std::cout << "{\"ok\":" << (r.ok ? "true" : "false")
-              << ",\"status\":" << JsonString(host.LastStatus()) << ",\"lines\":[";
+    std::cout << "{\"ok\":" << JsonBool(r.ok) << ",\"status\":" << JsonString(host.LastStatus())
+              << ",\"lines\":[";
     for (std::size_t i = 0; i < lines.size(); ++i)
       std::cout << (i ? "," : "") << JsonString(lines[i]);
     std::cout << "],\"http_status\":" << r.http_status
@@ -144,10 +144,10 @@ int Feedback(Context& c) {
   const FeedbackResult r = SendFeedback(form, config, control);
   if (r.cancelled) return InterruptedExit();
   if (c.options().json) {
-    std::cout << "{\"ok\":" << (r.sent ? "true" : "false") << ",\"status\":\"\""
+    std::cout << "{\"ok\":" << JsonBool(r.sent) << ",\"status\":\"\""
               << ",\"error_code\":" << r.error_code << ",\"text\":" << JsonString(r.box.text)
-              << ",\"detail\":" << JsonString(r.detail)
-              << ",\"secure\":" << (r.secure ? "true" : "false") << "}\n";
+              << ",\"detail\":" << JsonString(r.detail) << ",\"secure\":" << JsonBool(r.secure)
+              << "}\n";
   } else {
     std::cout << r.box.text << "\n";
     if (!r.sent && !r.detail.empty()) std::cerr << "tarvix-cli: " << TerminalText(r.detail) << "\n";

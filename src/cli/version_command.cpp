@@ -30,8 +30,8 @@ int Version(Context& c) {
 
   s.host().BreakLine();
   if (c.options().json) {
-    std::cout << "{\"ok\":" << (r.ok ? "true" : "false")
-              << ",\"status\":" << JsonString(s.host().LastStatus()) << ",\"version\":"
+    std::cout << "{\"ok\":" << JsonBool(r.ok) << ",\"status\":" << JsonString(s.host().LastStatus())
+              << ",\"version\":"
               << (r.version_byte ? JsonString(FirmwareVersionText(*r.version_byte)) : "null")
               << ",\"serial\":" << (r.serial ? JsonString(SerialText(*r.serial)) : "null")
               << ",\"serial_number\":" << (r.serial ? std::to_string(*r.serial) : "null")

@@ -92,7 +92,7 @@ bool CommandPacket::LoadChipParameters(const ChipCatalogue& catalogue, std::int6
 void CommandPacket::ApplyChipParameters(const ChipParameters& p) {
   std::lock_guard lock(mutex_);
   std::uint8_t b1 = bytes_[1] & 0x3F;
-  if (p.word_organisation) b1 |= 0x40;
+  if (p.word_organisation) b1 |= kWordOrganisationBit;
   if (p.five_volt) b1 |= 0x80;
   bytes_[1] = b1;
   bytes_[2] = p.operation_type_high;

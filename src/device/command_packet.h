@@ -19,6 +19,8 @@ struct ChipRecord;
 inline constexpr std::uint8_t kPacketStart = 0xA5;
 inline constexpr std::uint8_t kPacketEnd = 0x5A;
 inline constexpr std::size_t kPacketSize = 20;
+// Bit 6 of byte 1: the chip is organised in 16-bit words.
+inline constexpr std::uint8_t kWordOrganisationBit = 0x40;
 inline constexpr std::size_t kPayloadOffset = 13;
 inline constexpr std::size_t kPayloadSize = 6;
 
@@ -72,6 +74,7 @@ class CommandPacket : public ChipParameterSink {
 
   [[nodiscard]] PacketBytes Bytes() const;
   [[nodiscard]] std::uint8_t Byte(std::size_t i) const;
+  [[nodiscard]] bool WordOrganised() const { return (Byte(1) & kWordOrganisationBit) != 0; }
   void SetByte(std::size_t i, std::uint8_t value);
 
   // The 20 bytes as the chip details box shows them: "%2X" each, "|" after

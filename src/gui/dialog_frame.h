@@ -41,7 +41,6 @@ class DialogFrame : public QDialog {
   QLineEdit* AddBox(int x, int y, int width, int max_length, int id = 0, int height = 13);
   QPushButton* AddButton(const QString& text, int x, int y, int width = 50, int height = 14,
                          int id = 0);
-  [[nodiscard]] const DialogUnits& Units() const { return du_; }
 
  private:
   void PlaceWidget(QWidget* w, int x, int y, int width, int height, int id);

@@ -11,7 +11,6 @@ namespace tarvix::gui {
 
 FeedbackWindow::FeedbackWindow(QWidget* parent, QtHost& host, FeedbackConfig config)
     : DialogFrame(parent, kFeedbackDialogTitle, 250, 190), host_(host) {
-  setAttribute(Qt::WA_DeleteOnClose);
   AddLabel(kThemeLabel, 10, 10, 40);
   theme_ = AddBox(52, 8, 188, 0);
   AddLabel(kProblemLabel, 10, 26, 40);

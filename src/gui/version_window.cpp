@@ -11,7 +11,6 @@ namespace tarvix::gui {
 VersionWindow::VersionWindow(QWidget* parent, Program& program, QtHost& host,
                              UpdateCheckConfig config)
     : DialogFrame(parent, kVersionDialogTitle, 240, 106), host_(host) {
-  setAttribute(Qt::WA_DeleteOnClose);
   for (int i = 0; i < 5; ++i) lines_[i] = AddLabel("", 10, 8 + 12 * i, 222, 10);
   AddLabel(kUpgradeLinkLabel, 10, 70, 66, 10);
   const QString url = QString::fromStdString(config.link_url);

@@ -22,7 +22,6 @@ WriteFromAddressWindow::WriteFromAddressWindow(QWidget* parent, Program& program
                                                const std::filesystem::path& file,
                                                std::uint32_t offset)
     : DialogFrame(parent, Q(kWriteFromAddressTitle), 276, 86),
-      program_(program),
       choosers_(choosers),
       model_(std::make_unique<WriteFromAddress>(
           program.PrivatePaths().temp_folder, host,

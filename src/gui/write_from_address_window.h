@@ -45,7 +45,6 @@ class WriteFromAddressWindow : public DialogFrame {
   void Ok();
   void SyncBoxes();
 
-  Program& program_;
   const FileChoosers& choosers_;
   std::unique_ptr<WriteFromAddress> model_;
   QLineEdit* address_ = nullptr;

@@ -48,15 +48,12 @@ struct Transfer {
   ExchangeControl* control;
   std::string* document;
   std::size_t max_bytes;
-  std::int64_t received = 0;
   bool stopped_full = false;  // we ended the transfer ourselves: enough bytes are in
 };
 
 std::size_t OnData(char* data, std::size_t size, std::size_t count, void* user) {
   auto* t = static_cast<Transfer*>(user);
   const std::size_t n = size * count;
-  t->received += static_cast<std::int64_t>(n);
-  t->control->Bytes(t->received);
   std::size_t take = n;
   if (t->max_bytes != 0) take = std::min(n, t->max_bytes - t->document->size());
   t->document->append(data, take);

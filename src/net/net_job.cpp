@@ -25,12 +25,7 @@ int ExchangeControl::WaitSliceMs() const {
 }
 
 void ExchangeControl::Step(std::string_view step) {
-  step_ = step;
-  if (sink_) sink_(step_, 0);
-}
-
-void ExchangeControl::Bytes(std::int64_t bytes) {
-  if (sink_) sink_(step_, bytes);
+  if (sink_) sink_(step);
 }
 
 }  // namespace tarvix

@@ -5,7 +5,7 @@
 // How a dialog drives one (UpdateCheck for "Version", FeedbackSend for "Feedback"):
 //   job.SetNotify([this] { post to the window thread: Refresh(); });  // or poll a timer
 //   job.Start(...);            // returns at once; false while an earlier run goes on
-//   Refresh():  if (job.Running()) show job.Progress().step (and .bytes) as "working";
+//   Refresh():  if (job.Running()) show job.Progress().step as "working";
 //               else if (auto r = job.Result()) show it and enable the buttons again:
 //                 UpdateCheckResult: r->cancelled: nothing; r->ok: the five lines of
 //                   r->lines.InOrder() and r->link_url behind "Click for upgrade:";
@@ -32,15 +32,14 @@ namespace tarvix {
 
 // What an exchange shows while it works.
 struct NetProgress {
-  std::string step;        // "connecting to ...", "AUTH LOGIN", ...
-  std::int64_t bytes = 0;  // bytes received so far, where that means something
+  std::string step;  // "connecting to ...", "AUTH LOGIN", ...
   bool running = false;
 };
 
 // Handed to the exchange code: when to give up, and where to report its steps.
 class ExchangeControl {
  public:
-  using StepSink = std::function<void(std::string_view step, std::int64_t bytes)>;
+  using StepSink = std::function<void(std::string_view step)>;
 
   // `cancel` may be null (nobody can cancel); `sink` may be empty.
   ExchangeControl(std::chrono::milliseconds timeout, const std::atomic<bool>* cancel = nullptr,
@@ -50,20 +49,17 @@ class ExchangeControl {
   [[nodiscard]] bool Expired() const { return std::chrono::steady_clock::now() >= deadline_; }
   // Cancelled or out of time: the exchange must stop.
   [[nodiscard]] bool ShouldStop() const { return Cancelled() || Expired(); }
-  [[nodiscard]] std::chrono::steady_clock::time_point Deadline() const { return deadline_; }
   // Time left, never negative.
   [[nodiscard]] std::chrono::milliseconds Remaining() const;
   // How long one wait may block so a cancel is seen quickly (at most 50 ms).
   [[nodiscard]] int WaitSliceMs() const;
 
   void Step(std::string_view step);
-  void Bytes(std::int64_t bytes);
 
  private:
   std::chrono::steady_clock::time_point deadline_;
   const std::atomic<bool>* cancel_;
   StepSink sink_;
-  std::string step_;
 };
 
 // Runs one exchange at a time on its own thread; results of type R.
@@ -95,17 +91,16 @@ class NetJob {
     {
       std::lock_guard lock(mutex_);
       if (progress_.running) return false;
-      progress_ = NetProgress{"", 0, true};
+      progress_ = NetProgress{"", true};
       result_.reset();
     }
     Join();
     cancel_ = false;
     thread_ = std::thread([this, body = std::move(body), timeout] {
-      ExchangeControl control(timeout, &cancel_, [this](std::string_view step, std::int64_t bytes) {
+      ExchangeControl control(timeout, &cancel_, [this](std::string_view step) {
         {
           std::lock_guard lock(mutex_);
           progress_.step = step;
-          progress_.bytes = bytes;
         }
         Tell();
       });

@@ -20,7 +20,6 @@ constexpr int kEndStatusTimeoutMs = 60000;
 constexpr std::uint64_t kPieceSize = 1024;
 constexpr std::uint64_t kWriteChunk = 4096;
 constexpr std::size_t kProgressLimit = 16;
-constexpr std::uint8_t kWordOrganisationBit = 0x40;
 // The protocol addresses blocks with 32 bits; a larger block cannot exist.
 constexpr unsigned kLargestBlockBits = 32;
 
@@ -146,7 +145,7 @@ void ChipFillDialog::Open(const CommandPacket& packet) {
     std::lock_guard lock(mutex_);
     // A fill still writing keeps its fields and state line; a new dialog starts afresh.
     if (cancel_enabled_) {
-      word_field_ = (packet.Byte(1) & kWordOrganisationBit) != 0;
+      word_field_ = packet.WordOrganised();
       fields_ = FillFields{};
       state_line_.clear();
     }
@@ -273,7 +272,7 @@ std::optional<std::uint64_t> FillBlockSize(std::uint8_t sector_size_code,
 
 std::optional<FillPlan> MakeFillPlan(const FillFields& fields, const CommandPacket& packet) {
   FillPlan plan;
-  plan.word_organisation = (packet.Byte(1) & kWordOrganisationBit) != 0;
+  plan.word_organisation = packet.WordOrganised();
   const auto size = FillBlockSize(packet.Byte(5), packet.Byte(4), plan.word_organisation);
   if (!size) return std::nullopt;
   plan.block_size = *size;

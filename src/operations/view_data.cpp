@@ -1,7 +1,7 @@
 #include "operations/view_data.h"
 
 #include <array>
-#include <cstdio>
+#include <cctype>
 
 #include "buffer/hex_page.h"
 #include "device/command_protocol.h"
@@ -9,18 +9,6 @@
 
 namespace tarvix {
 namespace {
-
-constexpr std::uint8_t kWordOrganisationBit = 0x40;
-
-std::string HexByte(std::uint8_t b) {
-  char text[3];
-  std::snprintf(text, sizeof text, "%02X", b);
-  return text;
-}
-
-char Upper(char c) {
-  return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 ViewDataChip Unconnected() {
   return {view_data_text::kNull, view_data_text::kUnconnected};
@@ -76,7 +64,7 @@ void ViewDataDialog::SetAddressText(std::string_view text) {
 
 KeystrokeResult ViewDataDialog::EditAddress(std::string_view text, std::size_t caret, Host& host) {
   std::string upper(text);
-  for (char& c : upper) c = Upper(c);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   KeystrokeResult result = CheckKeystroke(upper, caret, BoxCheck::kHex, host);
   // The box takes no more characters than it holds.
   if (result.text.size() > kAddressDigits) {
@@ -99,7 +87,7 @@ bool ViewDataDialog::ChipReadPending() const {
 
 std::optional<ViewDataRequest> ViewDataDialog::Ok(ImageBuffer& buffer, HexPage& page, Host& host,
                                                   const CommandPacket& packet) {
-  const bool word_organised = (packet.Byte(1) & kWordOrganisationBit) != 0;
+  const bool word_organised = packet.WordOrganised();
   const std::optional<std::uint64_t> address = ViewDataAddress(AddressText(), word_organised, host);
   if (!address) return std::nullopt;
   const ViewDataFile file = ReadViewDataFile(buffer, page, host, *address, word_organised);
