@@ -58,14 +58,6 @@ std::string Text(const QLabel* label) {
 
 class DialogsTest : public WindowFixture {
  protected:
-  Dialogs& D() { return window_->TheDialogs(); }
-  // Opens a dialog as its menu item does.
-  void Menu(int id) {
-    QAction* action = window_->MenuAction(id);
-    ASSERT_NE(action, nullptr) << id;
-    ASSERT_TRUE(action->isEnabled()) << id;
-    action->trigger();
-  }
   [[nodiscard]] std::size_t BoxCount(const std::string& text) const {
     std::size_t n = 0;
     for (const ShownBox& b : boxes_) n += b.text == text;
@@ -92,11 +84,6 @@ class DialogsTest : public WindowFixture {
            static_cast<std::uint64_t>(cell.column - 1);
   }
   sim::VirtualChip& Chip() { return *sim_->bus->Programmer().chip(); }
-  // Lets closed dialogs go (they delete themselves once the event loop gets to it).
-  static void Settle() {
-    QApplication::processEvents();
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  }
 };
 
 TEST_F(DialogsTest, EveryDialogOpensFromItsMenuItemWithItsTitle) {

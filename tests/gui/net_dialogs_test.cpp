@@ -29,13 +29,6 @@ using tarvix::testing::SmtpStep;
 
 class NetDialogsTest : public WindowFixture {
  protected:
-  Dialogs& D() { return window_->TheDialogs(); }
-  void Menu(int id) {
-    QAction* action = window_->MenuAction(id);
-    ASSERT_NE(action, nullptr) << id;
-    ASSERT_TRUE(action->isEnabled()) << id;
-    action->trigger();
-  }
   void PointAt(const HttpTestServer& server) {
     UpdateCheckConfig config = UpdateCheckConfig::Default();
     config.url = server.Url(kVersionDocumentPath);
@@ -54,10 +47,6 @@ class NetDialogsTest : public WindowFixture {
     std::vector<std::string> lines;
     for (int i = 0; i < 5; ++i) lines.push_back(w->Line(i)->text().toStdString());
     return lines;
-  }
-  static void Settle() {
-    QApplication::processEvents();
-    QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
 };
 

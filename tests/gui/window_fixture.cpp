@@ -3,6 +3,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <QAction>
+
 #include <fstream>
 
 namespace tarvix::gui::testing {
@@ -90,6 +92,18 @@ std::filesystem::path WindowFixture::MakeImage(const std::string& name, std::siz
 
 std::string WindowFixture::Caption(int id) const {
   return program_->ReportingHost().Commands().Caption(id);
+}
+
+void WindowFixture::Menu(int id) {
+  QAction* action = window_->MenuAction(id);
+  ASSERT_NE(action, nullptr) << id;
+  ASSERT_TRUE(action->isEnabled()) << id;
+  action->trigger();
+}
+
+void WindowFixture::Settle() {
+  QApplication::processEvents();
+  QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 bool WindowFixture::BoxShown(const std::string& text) const {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/program.h"
+#include "gui/dialogs.h"
 #include "gui/main_window.h"
 #include "gui/qt_host.h"
 #include "gui/simulator_menu.h"
@@ -58,6 +59,11 @@ class WindowFixture : public ::testing::Test {
   [[nodiscard]] std::string Status() const { return host_->Status().text; }
   [[nodiscard]] std::string Caption(int id) const;
   [[nodiscard]] bool BoxShown(const std::string& text) const;
+  [[nodiscard]] Dialogs& D() { return window_->TheDialogs(); }
+  // Opens a dialog as its menu item does.
+  void Menu(int id);
+  // Lets closed dialogs go (they delete themselves once the event loop gets to it).
+  static void Settle();
 
   ScratchFolder dir_;
   ChipCatalogue catalogue_;

@@ -8,6 +8,7 @@
 #include <openssl/ssl.h>
 
 #include <chrono>
+#include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
@@ -58,6 +59,11 @@ class ScriptedSmtpServer {
     std::lock_guard lock(mutex_);
     replies_[step] = std::move(reply);
   }
+  // The reply sent the next time `step` comes round only (one recipient of several).
+  void ReplyOnce(SmtpStep step, std::string reply) {
+    std::lock_guard lock(mutex_);
+    once_[step].push_back(std::move(reply));
+  }
 
   [[nodiscard]] std::string Host() const { return "127.0.0.1"; }
   [[nodiscard]] std::uint16_t Port() const { return server_.Port(); }
@@ -104,6 +110,11 @@ class ScriptedSmtpServer {
 
   std::string ReplyFor(SmtpStep step, std::string usual) {
     std::lock_guard lock(mutex_);
+    if (auto once = once_.find(step); once != once_.end() && !once->second.empty()) {
+      std::string reply = std::move(once->second.front());
+      once->second.pop_front();
+      return reply;
+    }
     const auto found = replies_.find(step);
     return found == replies_.end() ? usual : found->second;
   }
@@ -239,6 +250,7 @@ class ScriptedSmtpServer {
   Options options_;
   mutable std::mutex mutex_;
   std::map<SmtpStep, std::string> replies_;
+  std::map<SmtpStep, std::deque<std::string>> once_;
   std::string received_;
   std::size_t tls_from_ = std::string::npos;
   std::string data_;

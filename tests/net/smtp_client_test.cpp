@@ -161,10 +161,13 @@ TEST(SmtpClient, RepliesInPiecesAndOverSeveralLines) {
 
 TEST(SmtpClient, ARefusedRecipientAmongOthersStillSends) {
   ScriptedSmtpServer server;
+  server.ReplyOnce(SmtpStep::kRcptTo, "550 5.1.1 no such user\r\n");
   SmtpClient client;
   Fill(client, server.Host(), server.Port());
   ASSERT_TRUE(client.AddRecipient("second@maker.test", "Second"));
-  EXPECT_TRUE(SendTo(client));
+  EXPECT_TRUE(SendTo(client)) << client.LastErrorText() << " " << client.Detail();
+  // The refusal is on record; the mail still went to the recipient that was taken.
+  EXPECT_EQ(client.LastError(), smtp_error::kRcptToFailed);
   ASSERT_TRUE(server.WaitDone());
   EXPECT_NE(
       server.Received().find("RCPT TO:<support@maker.test>\r\nRCPT TO:<second@maker.test>\r\n"),
