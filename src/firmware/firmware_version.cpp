@@ -19,6 +19,14 @@ std::string FirmwareVersionText(std::uint8_t version) {
   return buffer;
 }
 
+std::optional<std::uint8_t> ReadFirmwareVersionReply(UsbLink& link, CommandPacket& packet) {
+  if (!SendCommand(link, packet, command_code::kFirmwareVersion, kVersionTimeoutMs))
+    return std::nullopt;
+  std::uint8_t version = 0;
+  if (link.BulkRead(&version, 1, kVersionTimeoutMs) < 1) return std::nullopt;
+  return version;
+}
+
 FirmwareVersionResult ShowFirmwareVersion(UsbLink& link, CommandPacket& packet, Host& host,
                                           const MainState& state) {
   FirmwareVersionResult result;
@@ -29,18 +37,14 @@ FirmwareVersionResult ShowFirmwareVersion(UsbLink& link, CommandPacket& packet, 
   if (!link.ConnectDevice(true, "device is unconnected!       ")) return result;
 
   std::string version_text;
-  if (SendCommand(link, packet, command_code::kFirmwareVersion, kVersionTimeoutMs)) {
-    std::uint8_t version = 0;
-    if (link.BulkRead(&version, 1, kVersionTimeoutMs) >= 1) {
-      if (version == kNoFirmwareVersion) {
-        host.MessageBox("firmware version access failed  ", "info", BoxIcon::kNone,
-                        BoxButtons::kOk);
-        return result;
-      }
-      result.version_byte = version;
-      version_text =
-          "\r\nfirmware version:VRNT_Tarvix FirmWare " + FirmwareVersionText(version) + "     ";
+  if (const std::optional<std::uint8_t> version = ReadFirmwareVersionReply(link, packet)) {
+    if (*version == kNoFirmwareVersion) {
+      host.MessageBox("firmware version access failed  ", "info", BoxIcon::kNone, BoxButtons::kOk);
+      return result;
     }
+    result.version_byte = *version;
+    version_text =
+        "\r\nfirmware version:VRNT_Tarvix FirmWare " + FirmwareVersionText(*version) + "     ";
   }
 
   std::string serial_text;

@@ -18,6 +18,10 @@ inline constexpr std::uint8_t kNoFirmwareVersion = 0xFF;
 
 // "V%X.%X" of the version byte: major = high nibble + 1, minor = low nibble (0x12 -> "V2.2").
 [[nodiscard]] std::string FirmwareVersionText(std::uint8_t version);
+// Code 18 with a 100 ms time-out, then one byte within 100 ms: the byte as it came
+// (0xFF included), nothing when either step fails.
+[[nodiscard]] std::optional<std::uint8_t> ReadFirmwareVersionReply(UsbLink& link,
+                                                                   CommandPacket& packet);
 
 struct FirmwareVersionResult {
   bool ok = false;

@@ -1,20 +1,12 @@
 #include "net/update_check.h"
 
-#include "device/command_protocol.h"
 #include "firmware/firmware_version.h"
 
 namespace tarvix {
 
-namespace {
-constexpr int kVersionTimeoutMs = 100;
-}  // namespace
-
 std::optional<std::uint8_t> ReadFirmwareVersionByte(UsbLink& link, CommandPacket& packet) {
   if (!link.ConnectDevice(false)) return std::nullopt;
-  if (!SendCommand(link, packet, command_code::kFirmwareVersion, kVersionTimeoutMs))
-    return std::nullopt;
-  std::uint8_t version = 0;
-  if (link.BulkRead(&version, 1, kVersionTimeoutMs) < 1) return std::nullopt;
+  const std::optional<std::uint8_t> version = ReadFirmwareVersionReply(link, packet);
   if (version == kNoFirmwareVersion) return std::nullopt;
   return version;
 }
