@@ -10,6 +10,7 @@
 #include <functional>
 #include <string>
 
+#include "gui/qt_text.h"
 #include "gui/window_layout.h"
 
 class QLabel;

@@ -8,23 +8,15 @@
 #include "gui/qt_host.h"
 
 namespace tarvix::gui {
-namespace {
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
-
 FileDivisionWindow::FileDivisionWindow(QWidget* parent, QtHost& host, const FileChoosers& choosers)
-    : DialogFrame(parent, Q(kDivisionTitle), 270, 96), host_(host), choosers_(choosers) {
+    : DialogFrame(parent, Text(kDivisionTitle), 270, 96), host_(host), choosers_(choosers) {
   AddLabel("file:", 8, 10, 20);
   file_ = AddBox(50, 8, 188, 0, 1098);
   SetBoxReadOnly(file_, true);
   browse_ = AddButton("...", 242, 8, 20, 13, 1108);
-  AddLabel(Q(kDivisionNodesLabel), 8, 28, 40);
+  AddLabel(Text(kDivisionNodesLabel), 8, 28, 40);
   nodes_ = AddBox(50, 26, 212, 0, 1109);
-  QString help = Q(kDivisionHelpText);
+  QString help = Text(kDivisionHelpText);
   help.replace("\r\n", "\n");
   QLabel* help_text = AddLabel(help, 8, 44, 254, 28);
   help_text->setWordWrap(true);

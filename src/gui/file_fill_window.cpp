@@ -22,7 +22,7 @@ std::string ApplicationName() {
 }  // namespace
 
 FileFillWindow::FileFillWindow(QWidget* parent, Program& program, QtHost& host)
-    : DialogFrame(parent, QString::fromUtf8(kFillTitle.data(), kFillTitle.size()), 212, 92),
+    : DialogFrame(parent, Text(kFillTitle), 212, 92),
       model_(std::make_unique<FileFill>(program.Image(), program.Hex(), host, ApplicationName())) {
   AddLabel("Addr(hex):", 8, 10, 42);
   address_ = AddBox(52, 8, 60, static_cast<int>(kAddressDigits), 1036);

@@ -10,16 +10,8 @@
 #include "gui/qt_host.h"
 
 namespace tarvix::gui {
-namespace {
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
-
 FilesCombineWindow::FilesCombineWindow(QWidget* parent, QtHost& host, const FileChoosers& choosers)
-    : DialogFrame(parent, Q(kCombineTitle), 270, 150),
+    : DialogFrame(parent, Text(kCombineTitle), 270, 150),
       host_(host),
       choosers_(choosers),
       // A folder every user may write to stands in for the first save path.

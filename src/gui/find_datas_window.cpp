@@ -12,7 +12,7 @@
 namespace tarvix::gui {
 
 FindDatasWindow::FindDatasWindow(QWidget* parent, Program& program, QtHost& host)
-    : DialogFrame(parent, QString::fromUtf8(kFindTitle.data(), kFindTitle.size()), 200, 44),
+    : DialogFrame(parent, Text(kFindTitle), 200, 44),
       model_(std::make_unique<FindDatasDialog>(program.State(), program.Find(), host,
                                                [&program] { program.TheWorker().Resume(); })) {
   AddLabel("aim:", 8, 10, 20);

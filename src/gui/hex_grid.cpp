@@ -98,10 +98,11 @@ void HexGrid::paintEvent(QPaintEvent*) {
       // One monospaced face: every text's width is its length in character cells, so
       // the texts go down at computed points without a layout pass per cell.
       const std::string& cell_text = page_.CellText(r, c);
-      const QString s = QString::fromLatin1(cell_text.data(), static_cast<qsizetype>(cell_text.size()));
+      const QString s =
+          QString::fromLatin1(cell_text.data(), static_cast<qsizetype>(cell_text.size()));
       const int width = static_cast<int>(s.size()) * char_width;
-      const int x = (c >= 1 && c <= kHexColumns) ? cell.left() + (cell.width() - width) / 2
-                                                 : cell.left() + 2;
+      const int x =
+          (c >= 1 && c <= kHexColumns) ? cell.left() + (cell.width() - width) / 2 : cell.left() + 2;
       p.drawText(QPoint(x, cell.top() + baseline), s);
     }
   }

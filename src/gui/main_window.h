@@ -12,6 +12,7 @@
 #include <map>
 
 #include "app/program.h"
+#include "gui/qt_text.h"
 #include "gui/window_layout.h"
 
 class QAction;
@@ -145,10 +146,5 @@ class MainWindow : public QMainWindow {
   bool closing_ = false;
   bool closed_ = false;
 };
-
-// The window's texts as Qt strings.
-[[nodiscard]] inline QString Text(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 }  // namespace tarvix::gui

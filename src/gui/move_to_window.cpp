@@ -11,9 +11,7 @@
 namespace tarvix::gui {
 
 MoveToWindow::MoveToWindow(QWidget* parent, Program& program, QtHost& host)
-    : DialogFrame(parent, QString::fromUtf8(kMoveToTitle.data(), kMoveToTitle.size()), 200, 30),
-      program_(program),
-      host_(host) {
+    : DialogFrame(parent, Text(kMoveToTitle), 200, 30), program_(program), host_(host) {
   AddLabel("Addr(hex):", 8, 10, 42);
   address_ = AddBox(52, 8, 60, static_cast<int>(kAddressDigits), 1065);
   ok_ = AddButton("OK", 118, 7, 36, 14, 1064);

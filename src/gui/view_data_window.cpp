@@ -11,8 +11,7 @@
 namespace tarvix::gui {
 
 ViewDataWindow::ViewDataWindow(QWidget* parent, Program& program, QtHost& host)
-    : DialogFrame(parent, QString::fromUtf8(kViewDataTitle.data(), kViewDataTitle.size()), 200, 84),
-      program_(program) {
+    : DialogFrame(parent, Text(kViewDataTitle), 200, 84), program_(program) {
   AddLabel("Addr(hex):", 8, 10, 42);
   address_ = AddBox(52, 8, 70, static_cast<int>(kAddressDigits), 1041);
   AddLabel("file data:", 8, 30, 42);

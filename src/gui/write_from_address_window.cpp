@@ -9,26 +9,18 @@
 #include "gui/qt_host.h"
 
 namespace tarvix::gui {
-namespace {
-
-QString Q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-}  // namespace
-
 WriteFromAddressWindow::WriteFromAddressWindow(QWidget* parent, Program& program, QtHost& host,
                                                const FileChoosers& choosers,
                                                const std::filesystem::path& file,
                                                std::uint32_t offset)
-    : DialogFrame(parent, Q(kWriteFromAddressTitle), 276, 86),
+    : DialogFrame(parent, Text(kWriteFromAddressTitle), 276, 86),
       choosers_(choosers),
       model_(std::make_unique<WriteFromAddress>(
           program.PrivatePaths().temp_folder, host,
           [&program](const std::filesystem::path& p) { return program.Files().Load(p, false); })) {
   AddLabel("specify addr:", 8, 10, 50);
   address_ = AddBox(58, 8, 60, 10, 1094);
-  QString note = Q(kWriteFromAddressNote);
+  QString note = Text(kWriteFromAddressNote);
   note.replace("\r\n", "\n");
   AddLabel(note, 124, 5, 148, 18);
   AddLabel("file:", 8, 30, 20);
@@ -60,7 +52,7 @@ void WriteFromAddressWindow::Browse() {
 void WriteFromAddressWindow::Ok() {
   const WriteFromAddressOutcome outcome =
       model_->Ok(address_->text().toStdString(), file_->text().toStdString());
-  state_->setText(Q(model_->StateText()));
+  state_->setText(Text(model_->StateText()));
   if (outcome == WriteFromAddressOutcome::kLoaded ||
       outcome == WriteFromAddressOutcome::kLoadFailed) {
     loaded_ = outcome == WriteFromAddressOutcome::kLoaded;
@@ -69,10 +61,10 @@ void WriteFromAddressWindow::Ok() {
 }
 
 void WriteFromAddressWindow::SyncBoxes() {
-  address_->setText(Q(model_->AddressText()));
+  address_->setText(Text(model_->AddressText()));
   file_->setText(QString::fromStdString(model_->File().string()));
   SetBoxReadOnly(address_, model_->AddressLocked());
-  state_->setText(Q(model_->StateText()));
+  state_->setText(Text(model_->StateText()));
 }
 
 }  // namespace tarvix::gui
