@@ -21,9 +21,7 @@ DialogFrame::DialogFrame(QWidget* parent, const QString& title, int width_du, in
 }
 
 void DialogFrame::PlaceWidget(QWidget* w, int x, int y, int width, int height, int id) {
-  // Edges are scaled, not sizes, so neighbours that touch in units touch in pixels.
-  const int left = du_.Px(x), top = du_.Py(y);
-  w->setGeometry(left, top, du_.Px(x + width) - left, du_.Py(y + height) - top);
+  w->setGeometry(du_.Rect(x, y, width, height));
   if (id != 0) w->setObjectName(QString("control_%1").arg(id));
 }
 

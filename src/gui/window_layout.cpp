@@ -54,10 +54,14 @@ const LayoutItem* FindLayoutItem(int id) {
   return nullptr;
 }
 
-QRect DialogUnits::Rect(const LayoutItem& item) const {
+QRect DialogUnits::Rect(int x, int y, int width, int height) const {
   // Edges are scaled, not sizes, so neighbours that touch in units touch in pixels.
-  const int left = Px(item.x), top = Py(item.y);
-  return {left, top, Px(item.x + item.width) - left, Py(item.y + item.height) - top};
+  const int left = Px(x), top = Py(y);
+  return {left, top, Px(x + width) - left, Py(y + height) - top};
+}
+
+QRect DialogUnits::Rect(const LayoutItem& item) const {
+  return Rect(item.x, item.y, item.width, item.height);
 }
 
 }  // namespace tarvix::gui

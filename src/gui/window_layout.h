@@ -51,6 +51,7 @@ struct DialogUnits {
   double y = 1.65;
   [[nodiscard]] int Px(int du) const { return static_cast<int>(du * x + 0.5); }
   [[nodiscard]] int Py(int du) const { return static_cast<int>(du * y + 0.5); }
+  [[nodiscard]] QRect Rect(int x, int y, int width, int height) const;
   [[nodiscard]] QRect Rect(const LayoutItem& item) const;
   [[nodiscard]] QSize DialogSize() const { return {Px(kDialogWidthDu), Py(kDialogHeightDu)}; }
 };
