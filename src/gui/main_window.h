@@ -82,6 +82,23 @@ class MainWindow : public QMainWindow {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Controls of the layout that the window reaches by id.
+  static constexpr int kTypeList = 1014;
+  static constexpr int kFirmList = 1015;
+  static constexpr int kChipList = 1016;
+  static constexpr int kCapacityLabel = 1017;
+  static constexpr int kStatusLine = 1018;
+  static constexpr int kProgressBarId = 1031;
+  static constexpr int kFileSumLabel = 1033;
+  static constexpr int kChipSumLabel = 1082;
+  static constexpr int kGridId = 1057;
+  static constexpr int kScrollBarId = 1002;
+  static constexpr int kLogPaneId = 1101;
+  static constexpr int kPathBox = 1003;
+  static constexpr int kCellEdit = 1027;
+  static constexpr int kDetailsButton = 1066;
+  static constexpr int kWebLink = 1102;
+
   void BuildControls();
   void BuildMenus();
   void ConnectModels();
