@@ -18,7 +18,7 @@ grep -H -E '^[[:space:]]*#[[:space:]]*include' "${files[@]}" 2>/dev/null |
   awk -v count="${#files[@]}" '
     BEGIN {
       # Ground floor first; folders on one floor do not include each other.
-      split("state catalogue device buffer operations firmware net,sim app cli,gui", floors, " ")
+      split("state catalogue device buffer operations firmware production net,sim app cli,gui", floors, " ")
       for (i = 1; i in floors; ++i) {
         n = split(floors[i], names, ",")
         for (j = 1; j <= n; ++j) rank[names[j]] = i
