@@ -52,10 +52,12 @@ Program::Program(ProgramOptions options, UsbBackend& backend, Clock& clock, Host
       host_(host),
       catalogue_(std::make_unique<ChipCatalogue>()),
       selection_(*catalogue_, packet_, state_),
-      settings_(Paths::FromBase(options_.base).settings,
-                [this](std::string_view message) {
-                  host_.MessageBox(message, "warning", BoxIcon::kWarning, BoxButtons::kOk);
-                }),
+      settings_(
+          Paths::FromBase(options_.base).settings,
+          [this](std::string_view message) {
+            host_.MessageBox(message, "warning", BoxIcon::kWarning, BoxButtons::kOk);
+          },
+          options_.window_files),
       link_(backend, host, state_),
       image_(state_),
       hex_(image_, state_, host),
@@ -190,7 +192,7 @@ void Program::SendEndOfRun(int timeout_ms) {
 }
 
 void Program::StartUp() {
-  (void)change_log_.Prepare();
+  if (options_.window_files) (void)change_log_.Prepare();
   settings_.Load();
   link_.SetLinkParameters();
   packet_.SetMarks();

@@ -61,6 +61,10 @@ struct ProgramOptions {
   // Device-change notices of the backend reach the worker (a one-shot command-line
   // run has no use for them: the command it was given must not be replaced).
   bool device_change_notices = true;
+  // The window's private files: the settings file created and written, the change
+  // log prepared. Off (the command line), the settings file is only read, when it is
+  // there, and start-up makes no file.
+  bool window_files = true;
 };
 
 class Program {

@@ -47,10 +47,33 @@ class SettingsFile {
 
 }  // namespace
 
-Settings::Settings(std::filesystem::path file, Reporter report)
-    : file_(std::move(file)), report_(std::move(report)) {}
+Settings::Settings(std::filesystem::path file, Reporter report, bool writable)
+    : file_(std::move(file)), report_(std::move(report)), writable_(writable) {}
+
+void Settings::LoadReadOnly() {
+  std::array<std::uint8_t, kSettingCount> bytes{1, 1, 1, 1, 1};
+  // Non-blocking: a pipe of that name must not hang the start; it holds no settings.
+  const int fd = ::open(file_.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  struct stat st {};
+  if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n =
+          ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(got));
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+  }
+  if (fd >= 0) ::close(fd);
+  for (std::size_t i = 0; i < bytes.size(); ++i)
+    SetChecked(static_cast<SettingItem>(i), bytes[i] == 1);
+}
 
 void Settings::Load() {
+  if (!writable_) {
+    LoadReadOnly();
+    return;
+  }
   std::array<std::uint8_t, kSettingCount> bytes{};
   {
     SettingsFile f(file_);
@@ -79,7 +102,7 @@ void Settings::Load() {
 
 bool Settings::Toggle(SettingItem item) {
   const bool on = !IsOn(item);
-  if (!Store(item, on)) {
+  if (!writable_ || !Store(item, on)) {
     if (report_) report_(kCannotWriteMessage);
     return false;
   }

@@ -30,12 +30,15 @@ class Settings : public SettingChecks {
   using Reporter = std::function<void(std::string_view message)>;
   using Listener = std::function<void(SettingItem)>;
 
-  explicit Settings(std::filesystem::path file, Reporter report = {});
+  // `writable` off (the command line): the file is only read, when it is there, and
+  // never created or written.
+  explicit Settings(std::filesystem::path file, Reporter report = {}, bool writable = true);
 
   // Start-up: applies the file over the menu defaults (all on).
   void Load();
   // The item's menu handler: flips the check mark and stores the new byte.
-  // Returns false (check mark unchanged) when the file could not be written.
+  // Returns false (check mark unchanged) when the file could not be written, and
+  // always when the settings are read-only.
   bool Toggle(SettingItem item);
 
   // Plays a wave file only while "Remind Sound" is on.
@@ -47,8 +50,12 @@ class Settings : public SettingChecks {
   bool Store(SettingItem item, bool on);
   void SetChecked(SettingItem item, bool on);
 
+  // Read-only start-up: the file's bytes, or all on when there is no file.
+  void LoadReadOnly();
+
   std::filesystem::path file_;
   Reporter report_;
+  bool writable_ = true;
   std::vector<Listener> listeners_;
 };
 

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "buffer/byte_source.h"
 #include "state/main_state.h"
 
 namespace tarvix {
@@ -35,7 +36,8 @@ inline constexpr std::uint64_t kMaxShownRows = 134217747;
 // "%0.2fKB" of size / 1024.
 [[nodiscard]] std::string SizeText(std::uint64_t size);
 
-class ImageBuffer {
+// The working copy is also the byte source of the window's chip operations.
+class ImageBuffer final : public ByteSource {
  public:
   // What changed, so views refresh only what they show.
   enum class Change {
@@ -61,13 +63,13 @@ class ImageBuffer {
 
   // Paths, the chip capacity, file loaded and the path box text live in `state`.
   explicit ImageBuffer(MainState& state);
-  ~ImageBuffer();
+  ~ImageBuffer() override;
   ImageBuffer(const ImageBuffer&) = delete;
   ImageBuffer& operator=(const ImageBuffer&) = delete;
 
   // ---- what the window shows -------------------------------------------------
   [[nodiscard]] bool Loaded() const { return state_.file_loaded.load() != 0; }
-  [[nodiscard]] std::uint64_t Size() const { return size_; }
+  [[nodiscard]] std::uint64_t Size() const override { return size_; }
   [[nodiscard]] std::uint64_t RowCount() const { return row_count_; }
   [[nodiscard]] std::uint64_t ChipRows() const { return chip_rows_; }
   // max(RowCount, ChipRows): the rows the hex view can scroll through.
@@ -97,6 +99,11 @@ class ImageBuffer {
   // Positioned read of the working copy; returns the bytes read (short at the end),
   // or -1 on a read error / nothing loaded. Safe from the worker thread.
   [[nodiscard]] std::int64_t ReadWorking(std::uint64_t offset, std::span<std::uint8_t> out) const;
+  // ByteSource: the working copy, as ReadWorking.
+  [[nodiscard]] std::int64_t ReadAt(std::uint64_t offset,
+                                    std::span<std::uint8_t> out) const override {
+    return ReadWorking(offset, out);
+  }
   // The same from the source file (the hex view compares against it).
   [[nodiscard]] std::int64_t ReadSource(std::uint64_t offset, std::span<std::uint8_t> out) const;
   // Current length of the open source file (it may change under us), -1 on error.

@@ -41,7 +41,8 @@ void AutoStepPause(OperationContext& ctx) {
 bool AutoSequence(OperationContext& ctx, const AutoSteps& steps) {
   ctx.host.ClearLog();
   if (RefuseInDfuMode(ctx)) return false;
-  if (!ctx.image.Loaded()) {
+  const ByteSource* image = OperationImage(ctx);
+  if (image == nullptr) {
     ctx.host.ShowStatus(kFileNotOpened, true, false);
     ctx.host.MessageBox(kAutoNoImageBox, "info", BoxIcon::kWarning, BoxButtons::kOk);
     return false;
@@ -60,7 +61,7 @@ bool AutoSequence(OperationContext& ctx, const AutoSteps& steps) {
   // a No there would leave a blank chip: ask before anything touches it.
   std::optional<std::uint32_t> overflow_accepted_for;
   const std::uint32_t capacity = ctx.state.chip_capacity.load();
-  if (chosen(SettingItem::kBulkWrite) && ctx.image.Size() > capacity) {
+  if (chosen(SettingItem::kBulkWrite) && image->Size() > capacity) {
     if (ctx.host.MessageBox(kWriteOverflowQuestion, "info", BoxIcon::kQuestion,
                             BoxButtons::kYesNo) != BoxAnswer::kYes) {
       ctx.host.ShowStatus(kAutoOverflowRefused, true, false);

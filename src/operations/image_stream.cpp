@@ -9,7 +9,7 @@ bool ImageStream::Fill(std::uint64_t offset) {
   const std::uint64_t size = image_.Size();
   const auto want =
       static_cast<std::size_t>(std::min<std::uint64_t>(window_.size(), size - offset));
-  const std::int64_t got = image_.ReadWorking(offset, std::span(window_.data(), want));
+  const std::int64_t got = image_.ReadAt(offset, std::span(window_.data(), want));
   if (got <= 0) {
     filled_ = 0;
     return false;

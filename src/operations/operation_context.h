@@ -3,6 +3,8 @@
 // context around the simulated programmer and a RecordingHost.
 #pragma once
 
+#include "buffer/byte_sink.h"
+#include "buffer/byte_source.h"
 #include "buffer/image_buffer.h"
 #include "buffer/load_save.h"
 #include "catalogue/chip_catalogue.h"
@@ -31,7 +33,20 @@ struct OperationContext {
   FileLoadSave& files;  // a chip read is shown by loading the chip data file
   // The hex view, whose edit mode the operations consult; none in a front end without one.
   HexPage* hex = nullptr;
+  // The image write, verify and auto stream, and where a read puts the chip's bytes.
+  // Unset, they are the window's own: the working copy, and the chip data file that
+  // is then loaded as the image. A front end that keeps to its own files (the command
+  // line) sets both.
+  const ByteSource* source = nullptr;
+  ByteSink* read_sink = nullptr;
 };
+
+// The image the chip operations stream: the context's source, else the working copy
+// while an image is loaded; null when there is none.
+[[nodiscard]] inline const ByteSource* OperationImage(const OperationContext& ctx) {
+  if (ctx.source != nullptr) return ctx.source;
+  return ctx.image.Loaded() ? &ctx.image : nullptr;
+}
 
 // Plays a wave file while "Remind Sound" is checked.
 inline void PlayRemindSound(const OperationContext& ctx, const std::filesystem::path& wave) {

@@ -9,7 +9,7 @@ namespace tarvix {
 
 inline constexpr char kDfuModeRefusal[] = "device is in dfu mode";
 inline constexpr char kDeviceConnectError[] = "device connect error";
-// The working copy cannot be read while write or verify stream it (our own text).
+// The image cannot be read while write or verify stream it (our own text).
 inline constexpr char kWorkingCopyReadFailed[] = "file read failed!";
 
 // Shows "device is in dfu mode" (red, beep) and returns true when the programmer is

@@ -1,14 +1,13 @@
 #include "operations/read.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <array>
-#include <cerrno>
+#include <optional>
+#include <span>
 #include <vector>
 
+#include "buffer/file_sink.h"
 #include "buffer/hex_page.h"
-#include "buffer/replacement_file.h"
 #include "device/command_protocol.h"
 #include "device/operation_clock.h"
 #include "device/version_notice.h"
@@ -24,17 +23,6 @@ constexpr std::size_t kStagingSize = 32 * kReadChunkSize;
 
 std::string ProgressCaption(int percent) {
   return "Read" + std::to_string(percent) + "%";
-}
-
-bool WriteAll(int fd, const std::uint8_t* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
-  return true;
 }
 
 void ReportChipDataFailure(Host& host) {
@@ -62,16 +50,19 @@ bool ReadChip(OperationContext& ctx) {
     return false;
   }
 
-  // The chip's bytes go to a new file beside the chip data file and take its place
-  // only once the read has ended well. An earlier chip read may be the image shown,
-  // with that file as its source: a failed read must not change it under the image.
+  // The window's chip bytes go to a new file beside the chip data file and take its
+  // place only once the read has ended well. An earlier chip read may be the image
+  // shown, with that file as its source: a failed read must not change it under the
+  // image. A front end with its own sink gets the bytes there instead.
   const std::filesystem::path& chip_data = state.paths.chip_data;
-  ReplacementFile file(chip_data, /*durable=*/false);
-  if (!file.Valid()) {
+  std::optional<FileSink> chip_data_sink;
+  if (ctx.read_sink == nullptr) chip_data_sink.emplace(chip_data, false);
+  ByteSink& sink = ctx.read_sink != nullptr ? *ctx.read_sink : *chip_data_sink;
+  const std::uint32_t capacity = state.chip_capacity.load();
+  if (!sink.Begin(capacity)) {
     ReportChipDataFailure(host);
     return false;
   }
-  const int fd = file.Fd();
 
   GrayOperationControls(host, RunningOperation::kRead);
   if (EditModeOn(ctx)) {
@@ -84,14 +75,13 @@ bool ReadChip(OperationContext& ctx) {
   host.SetProgress(0, ProgressCaption(0), CaptionAlign::kCentre);
   state.busy_reading = 1;
 
-  const std::uint32_t capacity = state.chip_capacity.load();
   const int ask = static_cast<int>(std::min<std::uint32_t>(capacity, kReadChunkSize));
   // Replies land in a staging area that is appended to the file when full, so a chip
   // costs a few large writes instead of one per reply.
   std::vector<std::uint8_t> staging(kStagingSize);
   std::size_t staged = 0;
   const auto flush = [&] {
-    const bool ok = WriteAll(fd, staging.data(), staged);
+    const bool ok = staged == 0 || sink.Append(std::span(staging.data(), staged));
     staged = 0;
     return ok;
   };
@@ -129,12 +119,12 @@ bool ReadChip(OperationContext& ctx) {
   }
   // Part of a chip is never passed off as the chip: after a failure the chip data
   // file stays as it was.
-  if (success && !file.Commit()) {
+  if (success && !sink.Commit()) {
     host.ShowProgress(false);
     file_failed = true;
     success = false;
   }
-  if (!success) file.Abandon();
+  if (!success) sink.Abandon();
   state.busy_reading = 0;
   RestoreOperationControls(ctx, RunningOperation::kRead);
 
@@ -151,9 +141,11 @@ bool ReadChip(OperationContext& ctx) {
   host.ShowProgress(false);
   PlayRemindSound(ctx, state.paths.finish_sound);
   // The load reports its own failure; the read must not then claim success.
-  bool loaded = false;
-  host.WindowCall([&] { loaded = ctx.files.Load(chip_data, false); });
-  if (!loaded) return false;
+  if (chip_data_sink) {
+    bool loaded = false;
+    host.WindowCall([&] { loaded = ctx.files.Load(chip_data, false); });
+    if (!loaded) return false;
+  }
   host.ShowStatus(text, false, false);
   if (state.stop_read.load() != 0) host.ShowStatus(kReadFinished, false, false);
   return true;

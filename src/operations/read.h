@@ -1,7 +1,8 @@
 // Read: copies the whole selected chip into the chip data file "k_est0.dll" and
 // loads that file as the current image (shown as unsaved chip data). Worker
 // command 13. A stopped or abandoned read keeps and shows what arrived so far; a
-// failed one leaves the chip data file and the image as they were.
+// failed one leaves the chip data file and the image as they were. A context with its
+// own read sink gets the chip's bytes there instead, and nothing is loaded.
 #pragma once
 
 #include <cstdint>

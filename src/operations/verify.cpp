@@ -139,7 +139,8 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
     ShowVersionNotice(host, ctx.selection.CurrentRecord());
   }
   if (state.busy_verifying.load() != 0) return false;
-  if (!ctx.image.Loaded()) {
+  const ByteSource* image = OperationImage(ctx);
+  if (image == nullptr) {
     host.ShowStatus(kVerifyNoImageStatus, true, false);
     (void)host.MessageBox(kVerifyNoImageBox, "info", BoxIcon::kWarning, BoxButtons::kOk);
     return false;
@@ -164,7 +165,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
 
   std::array<std::uint8_t, kVerifyBlockSize> compare{};
   std::array<std::uint8_t, kVerifyBlockSize> receive{};
-  ImageStream stream(ctx.image);
+  ImageStream stream(*image);
   const std::uint8_t* file = nullptr;
   Comparison run{ctx};
   bool link_error = false;
@@ -219,7 +220,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
   bool result = false;
   if (!link_error) {
     const std::int64_t elapsed = clock.ElapsedSeconds();
-    const bool overflow = ctx.image.Size() > capacity;
+    const bool overflow = image->Size() > capacity;
     // Only a chip compared to its end can be called verified.
     const bool stopped = state.stop_verify.load() != 0 && !run.cancelled && run.address < capacity;
     if (stopped) {

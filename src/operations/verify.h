@@ -1,6 +1,6 @@
 // Verify: compares the whole chip with the loaded image on the host. Code 8 carries
 // the capacity; the programmer streams the chip's contents, which are compared block
-// by block with the same range of the working copy (0xFF past the image's end). Each
+// by block with the same range of the image (0xFF past its end). Each
 // mismatch may be shown in a Yes/No/Cancel box. Worker command 8, and the verify
 // step of Auto.
 #pragma once

@@ -66,12 +66,13 @@ bool WriteChip(OperationContext& ctx, bool pre_check, bool overflow_accepted) {
     ShowVersionNotice(host, ctx.selection.CurrentRecord());
   }
 
-  if (!ctx.image.Loaded()) {
+  const ByteSource* image = OperationImage(ctx);
+  if (image == nullptr) {
     host.ShowStatus(kFileNotOpened, true, false);
     (void)host.MessageBox(kFileNotOpened, "info", BoxIcon::kWarning, BoxButtons::kOk);
     return false;
   }
-  if (ctx.image.Size() > state.chip_capacity.load() && !overflow_accepted &&
+  if (image->Size() > state.chip_capacity.load() && !overflow_accepted &&
       host.MessageBox(kWriteOverflowQuestion, "info", BoxIcon::kQuestion, BoxButtons::kYesNo) !=
           BoxAnswer::kYes)
     return false;
@@ -86,7 +87,8 @@ bool WriteChip(OperationContext& ctx, bool pre_check, bool overflow_accepted) {
 bool WriteStream(OperationContext& ctx) {
   MainState& state = ctx.state;
   Host& host = ctx.host;
-  if (!ctx.link.IsOpen()) return false;
+  const ByteSource* image = OperationImage(ctx);
+  if (!ctx.link.IsOpen() || image == nullptr) return false;
 
   state.busy_writing = 1;
   host.ShowProgress(true);
@@ -99,7 +101,7 @@ bool WriteStream(OperationContext& ctx) {
   ctx.clock.SleepMs(kAfterBeginWaitMs);
 
   const std::uint64_t capacity = state.chip_capacity.load();
-  const std::uint64_t image_size = ctx.image.Size();
+  const std::uint64_t image_size = image->Size();
   const ChipRecord* record = ctx.selection.CurrentRecord();
   // SPI FLASH pages past the image keep what an erase left; the other families are
   // written whole, so the rest of the chip gets the blank byte.
@@ -107,7 +109,7 @@ bool WriteStream(OperationContext& ctx) {
                                   ? std::min(image_size, capacity)
                                   : capacity;
 
-  ImageStream stream(ctx.image);
+  ImageStream stream(*image);
   std::array<std::uint8_t, kWriteChunkSize> blank{};
   blank.fill(0xFF);
   std::uint64_t written = 0;

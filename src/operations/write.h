@@ -1,5 +1,5 @@
 // Write: programs the loaded image into the selected chip. Code 1 announces the
-// stream, the working copy goes out in chunks of up to 4096 bytes on the bulk-out
+// stream, the image goes out in chunks of up to 4096 bytes on the bulk-out
 // pipe (padded with 0xFF up to the capacity, except for SPI FLASH, which gets the
 // image only), code 2 carries the byte count, and the programmer's end mark 2 closes
 // the exchange. Worker command 1, and the write step of Auto.
