@@ -5,12 +5,13 @@
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "buffer/replacement_file.h"
-#include "buffer/stream_copy.h"
+#include "buffer/file_sink.h"
+#include "buffer/file_source.h"
 #include "cli/chip_session.h"
 #include "cli/cli_context.h"
 #include "cli/file_reasons.h"
@@ -142,45 +143,49 @@ std::string ParseChipArgs(ChipCommand command, const std::vector<std::string>& a
   return {};
 }
 
-// Copies the chip data file to the user's file, through a temporary file beside it,
-// so a failure never leaves half a file under the user's name. The reason on failure.
-std::string SaveChipData(ChipSession& session, const std::filesystem::path& from,
-                         const std::filesystem::path& to) {
-  UniqueFd in = OpenRegularForReading(from);
-  if (!in.Valid()) return from.string() + ": " + WhyUnreadable(from);
-  const std::int64_t length = FileLength(in.Get());
-  if (length < 0) return from.string() + ": " + WhyUnreadable(from);
-  ReplacementFile out(to);
-  if (!out.Valid()) return std::strerror(out.Error());
-  // A second Ctrl-C leaves without unwinding: the session removes the file then.
-  session.SetPartialFile(out.TemporaryPath());
-  std::string why;
-  if (CopyRange(in.Get(), 0, static_cast<std::uint64_t>(length), out.Fd(), 0) != CopyResult::kOk) {
-    why = "writing failed (is the disk full?)";
-    out.Abandon();
-  } else if (!out.Commit()) {
-    why = std::strerror(out.Error());
-  }
-  session.SetPartialFile({});
-  return why;
-}
+// A read's output on the command line: the chip's bytes go straight into a temporary
+// file beside the user's FILE, which takes that name after the run, and only when it
+// holds the whole chip of a run nobody stopped. The read's Commit only marks its end.
+class ReadOutput final : public ByteSink {
+ public:
+  explicit ReadOutput(const std::filesystem::path& file) : file_(file) {}
 
-// The image for write, verify and auto; on failure the core's box is followed by the
-// path and the reason.
-bool LoadImage(ChipSession& s, const std::string& file) {
-  if (s.program().Files().Load(file, true)) return true;
-  std::string why = WhyUnreadable(file);
-  std::string path = file;
-  if (why.empty()) {
-    path = s.program().State().paths.working_copy.string();
-    why = WhyUnwritable(path);
-    if (!why.empty()) why += " (the working copy of the image, in the current folder)";
+  [[nodiscard]] bool Valid() const { return file_.Valid(); }
+  [[nodiscard]] const std::filesystem::path& TemporaryPath() const { return file_.TemporaryPath(); }
+  [[nodiscard]] std::uint64_t Written() const { return file_.Written(); }
+  [[nodiscard]] std::string Why() const { return file_.Why(); }
+
+  bool Begin(std::uint64_t length) override {
+    length_ = length;
+    ended_ = false;
+    return file_.Begin(length);
   }
-  if (why.empty()) why = "it could not be read";
-  s.host().BreakLine();
-  std::cerr << "tarvix-cli: " << path << ": " << why << "\n";
-  return false;
-}
+  bool Append(std::span<const std::uint8_t> bytes) override { return file_.Append(bytes); }
+  bool Commit() override {
+    ended_ = true;
+    return true;
+  }
+  void Abandon() override { file_.Abandon(); }
+
+  // Puts the file in place when the read ended with the whole chip; otherwise removes
+  // it. False, with the reason, when the file is not in place.
+  [[nodiscard]] bool Place(std::string* why) {
+    if (!ended_ || file_.Written() != length_) {
+      file_.Abandon();
+      *why = "the read ended after " + std::to_string(file_.Written()) + " of " +
+             std::to_string(length_) + " bytes";
+      return false;
+    }
+    if (file_.Commit()) return true;
+    *why = file_.Why();
+    return false;
+  }
+
+ private:
+  FileSink file_;
+  std::uint64_t length_ = 0;
+  bool ended_ = false;
+};
 
 // The steps of an auto run; after a Ctrl-C no further step starts, and a step that
 // ended early (erase reports a stopped erase as done) does not count as done.
@@ -332,14 +337,23 @@ int RunChipCommand(Context& c, ChipCommand command) {
   if (args.swap_given && !c.options().simulate) return UsageError("--sim-swap needs --simulate");
   const CommandInfo info = Info(command);
   const bool json = c.options().json;
+  const auto refuse_file = [&] {
+    if (json)
+      std::cout << "{\"ok\":false,\"status\":\"\",\"file\":" << JsonString(args.file) << "}\n";
+    return kExitFailed;
+  };
+  const bool reads_file = info.needs_file && command != ChipCommand::kRead;
+  std::vector<NamedFile> inputs, outputs;
+  if (reads_file) inputs.push_back({"", args.file});
+  if (command == ChipCommand::kRead) outputs.push_back({"", args.file});
+  if (!c.CheckFiles(inputs, outputs, true, true)) return refuse_file();
   // A whole chip can take minutes to read: a file that cannot be written is said first.
+  std::optional<ReadOutput> read_output;
   if (command == ChipCommand::kRead) {
-    if (const std::string why = WhyUnwritable(args.file); !why.empty()) {
-      std::cerr << "tarvix-cli: cannot write " << args.file << ": " << why << "\n";
-      if (json)
-        std::cout << "{\"ok\":false,\"status\":\"\",\"file\":" << JsonString(args.file)
-                  << ",\"bytes\":0}\n";
-      return kExitFailed;
+    read_output.emplace(args.file);
+    if (!read_output->Valid()) {
+      std::cerr << "tarvix-cli: cannot write " << args.file << ": " << read_output->Why() << "\n";
+      return refuse_file();
     }
   }
 
@@ -359,14 +373,22 @@ int RunChipCommand(Context& c, ChipCommand command) {
     return kExitFailed;
   }
 
-  if (command == ChipCommand::kWrite || command == ChipCommand::kVerify ||
-      command == ChipCommand::kAuto) {
-    if (!LoadImage(s, args.file)) {
-      if (json)
-        std::cout << "{\"ok\":false,\"status\":" << JsonString(s.host().LastStatus())
-                  << ",\"file\":" << JsonString(args.file) << "}\n";
-      return kExitFailed;
+  // The user's file itself is streamed, read-only; the chip's size is known by now.
+  std::unique_ptr<FileSource> source;
+  if (reads_file) {
+    std::string why;
+    source = FileSource::Open(args.file, state.chip_capacity.load(), &why);
+    if (!source) {
+      s.host().BreakLine();
+      std::cerr << "tarvix-cli: " << args.file << ": " << why << "\n";
+      return refuse_file();
     }
+    ctx.source = source.get();
+  }
+  if (read_output) {
+    ctx.read_sink = &*read_output;
+    // A second Ctrl-C leaves without unwinding: the session removes the file then.
+    s.SetPartialFile(read_output->TemporaryPath());
   }
   if (command == ChipCommand::kAuto) return RunAuto(c, s, args);
 
@@ -405,14 +427,18 @@ int RunChipCommand(Context& c, ChipCommand command) {
   if (interrupted) ok = false;
 
   bool saved = false;
-  if (command == ChipCommand::kRead && ok) {
-    const std::string why = SaveChipData(s, state.paths.chip_data, args.file);
-    saved = why.empty();
-    if (!saved) {
+  if (read_output) {
+    std::string why;
+    saved = ok && read_output->Place(&why);
+    // A read that failed on the file (not on the chip) says which file and why.
+    if (!ok && !interrupted) why = read_output->Why();
+    if (!saved && !interrupted && !why.empty()) {
       s.host().BreakLine();
       std::cerr << "tarvix-cli: cannot write " << args.file << ": " << why << "\n";
-      ok = false;
     }
+    read_output->Abandon();
+    s.SetPartialFile({});
+    ok = saved;
   }
 
   const ChipRecord* record = program.Selection().CurrentRecord();
@@ -427,11 +453,13 @@ int RunChipCommand(Context& c, ChipCommand command) {
         break;
       case ChipCommand::kRead:
         out << ",\"file\":" << JsonString(args.file)
-            << ",\"bytes\":" << (saved ? program.Image().Size() : 0);
+            << ",\"bytes\":" << (saved ? read_output->Written() : 0);
         break;
       case ChipCommand::kWrite:
       case ChipCommand::kVerify:
-        out << ",\"file\":" << JsonString(args.file) << ",\"bytes\":" << program.Image().Size();
+        out << ",\"file\":" << JsonString(args.file) << ",\"bytes\":" << source->Size()
+            << ",\"file_sum\":" << JsonString(FormatSum(source->FileSum()))
+            << ",\"chip_sum\":" << JsonString(FormatSum(source->ChipSum()));
         break;
       case ChipCommand::kBlank:
         out << ",\"blank\":" << JsonBool(ok);
@@ -448,7 +476,7 @@ int RunChipCommand(Context& c, ChipCommand command) {
       std::cout << "type: " << record->type << "\nmanufacturer: " << record->manufacturer
                 << "\nchip: " << record->model << "\n";
   } else if (command == ChipCommand::kRead && saved) {
-    std::cout << args.file << ": " << program.Image().Size() << " bytes\n";
+    std::cout << args.file << ": " << read_output->Written() << " bytes\n";
   }
   if (interrupted) return s.InterruptedExit();
   return ok ? kExitOk : kExitFailed;

@@ -37,6 +37,7 @@ std::unique_ptr<ChipSession> ChipSession::Open(Context& c, bool catalogue_requir
   options.catalogue = &c.catalogue();
   options.worker_thread = false;
   options.device_change_notices = false;
+  options.window_files = false;
   s->program_ =
       std::make_unique<Program>(options, *s->device_.backend, *s->device_.clock, *s->host_);
   if (c.options().chip) {
@@ -52,6 +53,7 @@ std::unique_ptr<ChipSession> ChipSession::Open(Context& c, bool catalogue_requir
 ChipSession::~ChipSession() {
   interrupts_.reset();
   if (program_ && program_->Link().IsOpen()) (void)program_->Link().CloseDevice();
+  if (!FinishTrace(device_, context_.options())) context_.FailAfterwards();
 }
 
 void ChipSession::StopEverything() {

@@ -3,8 +3,11 @@
 // them, after-run steps included) and Ctrl-C. The worker runs on the calling thread
 // (Worker::RunUntilIdle), so the tool ends when the worker goes idle.
 //
-// The private files ("kest2.dll", "k_est0.dll", "k_est1.dll", the operation log) live
-// in the current directory, as for the window.
+// The command line keeps to its own files: it makes none of the window's private
+// files ("k_est0.dll", "k_est1.dll", "temp", the change log) and reads the settings
+// file "kest2.dll" of the current directory when one is there, never creating it. The
+// chip commands stream the user's files themselves (OperationContext::source and
+// read_sink).
 #pragma once
 
 #include <cstdint>
