@@ -80,7 +80,7 @@ std::filesystem::path DivisionPieceName(const std::filesystem::path& source,
 }
 
 DivisionResult DivideFile(const std::filesystem::path& source, std::string_view nodes_text,
-                          Host& host) {
+                          Host& host, const std::atomic<bool>* stop) {
   DivisionResult result;
   result.nodes_text = std::string(nodes_text);
   if (source.empty()) return result;
@@ -121,7 +121,11 @@ DivisionResult DivideFile(const std::filesystem::path& source, std::string_view 
       Box(host, kDivisionPieceFailed, "info");
       return result;
     }
-    CopyResult copied = CopyRange(in.Get(), span.start, span.length, out.Fd(), 0);
+    CopyResult copied = CopyRange(in.Get(), span.start, span.length, out.Fd(), 0, stop);
+    if (copied == CopyResult::kStopped) {
+      result.outcome = DivisionOutcome::kStopped;
+      return result;
+    }
     if (copied == CopyResult::kOk && !out.Commit()) copied = CopyResult::kWriteFailed;
     if (copied != CopyResult::kOk) {
       const bool read_failed = copied == CopyResult::kReadFailed;

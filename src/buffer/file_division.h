@@ -3,6 +3,7 @@
 // loaded image and of the chip.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -39,6 +40,7 @@ enum class DivisionOutcome : std::uint8_t {
   kBadNodes,      // kDivisionBadNodes
   kSourceFailed,  // kDivisionSourceFailed: the source cannot be opened or read
   kPieceFailed,   // kDivisionPieceFailed: a piece cannot be created or written
+  kStopped,       // the caller stopped it (no box); the piece under way is not left
   kSucceeded,     // kDivisionSucceeded
 };
 
@@ -69,7 +71,9 @@ struct DivisionResult {
                                                       const DivisionSpan& span);
 
 // The dialog's OK: validates, divides and shows the outcome's box through `host`.
+// A set `stop` ends it between two chunks.
 [[nodiscard]] DivisionResult DivideFile(const std::filesystem::path& source,
-                                        std::string_view nodes_text, Host& host);
+                                        std::string_view nodes_text, Host& host,
+                                        const std::atomic<bool>* stop = nullptr);
 
 }  // namespace tarvix

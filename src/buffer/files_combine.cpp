@@ -17,7 +17,8 @@ std::filesystem::path CombineOutputPath(std::string_view save_path, std::string_
 }
 
 CombineResult CombineFiles(std::string_view save_path, std::string_view file_name,
-                           const std::vector<std::filesystem::path>& inputs, Host& host) {
+                           const std::vector<std::filesystem::path>& inputs, Host& host,
+                           const std::atomic<bool>* stop) {
   CombineResult result;
   auto box = [&](CombineOutcome outcome, std::string_view text, std::string_view title,
                  BoxIcon icon) {
@@ -48,8 +49,12 @@ CombineResult CombineFiles(std::string_view save_path, std::string_view file_nam
     if (length < 0)
       return box(CombineOutcome::kInputFailed, kCombineInputFailed, "failed",
                  BoxIcon::kInformation);
-    const CopyResult copied =
-        CopyRange(in.Get(), 0, static_cast<std::uint64_t>(length), out.Fd(), result.bytes_written);
+    const CopyResult copied = CopyRange(in.Get(), 0, static_cast<std::uint64_t>(length), out.Fd(),
+                                        result.bytes_written, stop);
+    if (copied == CopyResult::kStopped) {
+      result.outcome = CombineOutcome::kStopped;
+      return result;
+    }
     if (copied == CopyResult::kReadFailed)
       return box(CombineOutcome::kInputFailed, kCombineInputFailed, "failed",
                  BoxIcon::kInformation);

@@ -3,6 +3,7 @@
 // state (save path, file name, input list) lives here; the window only shows it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
@@ -35,6 +36,7 @@ enum class CombineOutcome : std::uint8_t {
   kOutputIsInput,  // kCombineOutputIsInput: creating it would destroy an input
   kInputFailed,    // kCombineInputFailed: an input cannot be opened or read
   kWriteFailed,    // kCombineWriteFailed: the output cannot be written (a full disk)
+  kStopped,        // the caller stopped it (no box)
   kSucceeded,      // kCombineSucceeded
 };
 
@@ -53,9 +55,10 @@ struct CombineResult {
                                                       std::string_view file_name);
 
 // Joins `inputs` in order into the output and shows the outcome's box through `host`.
+// A set `stop` ends it between two chunks, leaving nothing of the output behind.
 [[nodiscard]] CombineResult CombineFiles(std::string_view save_path, std::string_view file_name,
                                          const std::vector<std::filesystem::path>& inputs,
-                                         Host& host);
+                                         Host& host, const std::atomic<bool>* stop = nullptr);
 
 // The "Files combine" dialog's state.
 class FilesCombine {

@@ -34,6 +34,22 @@ bool UniqueFd::Close() {
   return result == 0;
 }
 
+std::string NotAFileReason(unsigned mode) {
+  if (S_ISREG(mode)) return {};
+  if (S_ISDIR(mode)) return "it is a folder, not a file";
+  if (S_ISFIFO(mode)) return "it is a named pipe (FIFO), not a file";
+  if (S_ISCHR(mode)) return "it is a character device, not a file";
+  if (S_ISBLK(mode)) return "it is a block device, not a file";
+  if (S_ISSOCK(mode)) return "it is a socket, not a file";
+  return "it is not a regular file";
+}
+
+std::string NotAFileReason(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return {};
+  return NotAFileReason(st.st_mode);
+}
+
 UniqueFd OpenRegularForReading(const std::filesystem::path& path) {
   // Non-blocking so that naming a pipe cannot hang the open; cleared again below.
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
@@ -87,13 +103,14 @@ bool WriteAt(int fd, std::span<const std::uint8_t> bytes, std::uint64_t offset) 
 }
 
 CopyResult CopyRange(int from, std::uint64_t from_offset, std::uint64_t length, int to,
-                     std::uint64_t to_offset) {
+                     std::uint64_t to_offset, const std::atomic<bool>* stop) {
   if (length == 0) return CopyResult::kOk;
   const std::size_t size = length < kCopyChunk ? static_cast<std::size_t>(length) : kCopyChunk;
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[size]);
   if (!buffer) return CopyResult::kReadFailed;
   std::uint64_t done = 0;
   while (done < length) {
+    if (stop != nullptr && stop->load()) return CopyResult::kStopped;
     const std::size_t want = length - done < size ? static_cast<std::size_t>(length - done) : size;
     const std::int64_t got = ReadAt(from, {buffer.get(), want}, from_offset + done);
     // A source that ends early has shrunk under us: the copy would be short.

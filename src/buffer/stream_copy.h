@@ -4,10 +4,13 @@
 #pragma once
 
 #include <sys/types.h>
+
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string>
 
 namespace tarvix {
 
@@ -33,6 +36,13 @@ class UniqueFd {
   int fd_ = -1;
 };
 
+// Why a file of this kind (st_mode) is no file to read or write, naming what it is:
+// "it is a folder, not a file" and the like; empty for a regular file.
+[[nodiscard]] std::string NotAFileReason(unsigned mode);
+// The same for what `path` names (links followed); empty when it is a regular file or
+// is not there. Never opens it, so a pipe cannot hang the caller.
+[[nodiscard]] std::string NotAFileReason(const std::filesystem::path& path);
+
 // Opens an existing regular file for reading. Directories, devices and pipes are
 // refused: a pipe would block the caller, a directory fails only at the first read.
 [[nodiscard]] UniqueFd OpenRegularForReading(const std::filesystem::path& path);
@@ -52,14 +62,17 @@ enum class CopyResult : std::uint8_t {
   kOk,
   kReadFailed,   // a read error, or the source ended before the range did
   kWriteFailed,  // a write error, for example a full disk
+  kStopped,      // the caller asked the copy to stop
 };
 
 // The transfer size of the streamed copies.
 inline constexpr std::size_t kCopyChunk = 1 << 20;
 
 // Copies `length` bytes of `from` starting at `from_offset` to `to` at `to_offset`.
+// A set `stop` ends the copy between two chunks (kStopped).
 [[nodiscard]] CopyResult CopyRange(int from, std::uint64_t from_offset, std::uint64_t length,
-                                   int to, std::uint64_t to_offset);
+                                   int to, std::uint64_t to_offset,
+                                   const std::atomic<bool>* stop = nullptr);
 
 // True when both paths name the same existing file (links and relative forms included).
 [[nodiscard]] bool SameFile(const std::filesystem::path& a, const std::filesystem::path& b);

@@ -37,11 +37,19 @@ std::uint32_t ChipCatalogue::Load(const std::filesystem::path& database, const R
   MemoryBlock block([&](std::string_view message) { report(message, "警告"); });
   std::uint32_t loaded = 0;
   {
-    std::ifstream in(database, std::ios::binary);
     std::error_code ec;
-    const auto length = std::filesystem::file_size(database, ec);
-    if (!in || ec || length > 0xFFFFFFFFull) {
+    // Only a file is opened: a pipe of that name would hold the start-up forever.
+    const bool regular = std::filesystem::is_regular_file(database, ec);
+    std::ifstream in;
+    if (regular) in.open(database, std::ios::binary);
+    const auto length = regular ? std::filesystem::file_size(database, ec) : 0;
+    if (!regular || !in || ec) {
       report(kCannotOpenMessage, "提示");
+    } else if (length > kDatabaseLargest) {
+      // Far larger than any chip database: not worth the memory it would take.
+      report(database.string() + " is " + std::to_string(length) +
+                 " bytes, larger than any chip database; it was not loaded ",
+             kWarningTitle);
     } else if (block.Create(static_cast<std::uint32_t>(length)) == nullptr) {
       report("not enough memory to load the chip database ", kWarningTitle);
     } else {

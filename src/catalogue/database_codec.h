@@ -11,6 +11,11 @@
 
 namespace tarvix {
 
+// No chip database is larger: 600 records of lines under 1000 bytes, with their type
+// and maker lines, come to about 1 MB; the rest is room for comment lines. A larger
+// file is refused before it is read.
+inline constexpr std::uint64_t kDatabaseLargest = 4u << 20;
+
 // First unscrambling step for one byte: bits 0-2 and 4-6 swap, bit 3 inverts,
 // bit 7 is cleared.
 constexpr std::uint8_t UnscrambleBits(std::uint8_t b) {

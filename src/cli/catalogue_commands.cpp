@@ -1,30 +1,19 @@
 // chips, info, db pack, db unpack.
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 #include <iomanip>
 #include <iostream>
-#include <iterator>
 #include <sstream>
 
 #include "buffer/replacement_file.h"
 #include "buffer/stream_copy.h"
 #include "catalogue/database_codec.h"
 #include "cli/cli_context.h"
+#include "cli/file_reasons.h"
 #include "device/command_packet.h"
 
 namespace tarvix::cli {
 namespace {
-
-bool ReadFile(const std::string& path, std::vector<std::uint8_t>& out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    std::cerr << "cannot open " << path << "\n";
-    return false;
-  }
-  out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  return true;
-}
 
 // Written beside the target and put in place whole, so a failed write never leaves
 // half a file and an existing one stays as it was.
@@ -38,24 +27,33 @@ bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) 
   return ok;
 }
 
-// Writing the output would destroy the input it is read from (the same path, another
-// spelling of it, or a hard link).
-bool OutputIsInput(const std::string& input, const std::string& output) {
-  if (!SameFile(input, output)) return false;
-  std::cerr << output << " is the input file " << input << "; choose another output\n";
-  return true;
-}
-
 int DbPack(Context& c) {
   if (c.options().args.size() != 2) return UsageError("db pack needs TEXT and OUT.dat");
   const std::string& input = c.options().args[0];
   const std::string& output = c.options().args[1];
-  if (OutputIsInput(input, output)) return kExitFailed;
+  if (!c.CheckFiles({{"", input}}, {{"", output}}, false, false)) return kExitFailed;
   std::vector<std::uint8_t> plain;
-  if (!ReadFile(input, plain)) return kExitFailed;
+  if (!ReadWholeInput(input, kDatabaseLargest, "a chip database text", &plain)) return kExitFailed;
   ScrambleResult packed = Scramble(plain);
   if (!packed.error.empty()) {
     std::cerr << input << ": " << packed.error << "\n";
+    return kExitFailed;
+  }
+  // The packed file must load as the program loads it: a text of no chip would replace
+  // a good database with one that lists nothing.
+  ChipCatalogue check;
+  std::string first_problem;
+  check.Parse(
+      Unscramble(packed.bytes),
+      [&](std::string_view message, std::string_view) {
+        if (first_problem.empty()) first_problem = std::string(message);
+      },
+      input);
+  if (check.Count() == 0) {
+    std::cerr << "tarvix-cli: " << input << ": it lists no chip ("
+              << (first_problem.empty() ? std::string("a chip line starts with \"@\"")
+                                        : first_problem)
+              << "); " << output << " was not written\n";
     return kExitFailed;
   }
   return WriteFile(output, packed.bytes) ? kExitOk : kExitFailed;
@@ -65,9 +63,9 @@ int DbUnpack(Context& c) {
   if (c.options().args.size() != 2) return UsageError("db unpack needs DAT and OUT.txt");
   const std::string& input = c.options().args[0];
   const std::string& output = c.options().args[1];
-  if (OutputIsInput(input, output)) return kExitFailed;
+  if (!c.CheckFiles({{"", input}}, {{"", output}}, false, false)) return kExitFailed;
   std::vector<std::uint8_t> stored;
-  if (!ReadFile(input, stored)) return kExitFailed;
+  if (!ReadWholeInput(input, kDatabaseLargest, "a chip database", &stored)) return kExitFailed;
   if (const std::string problem = DatabaseProblem(stored); !problem.empty()) {
     std::cerr << input << ": " << problem << "\n";
     return kExitFailed;
@@ -77,6 +75,7 @@ int DbUnpack(Context& c) {
 
 int Chips(Context& c) {
   if (!c.options().args.empty()) return UsageError("chips takes no arguments");
+  if (!c.CheckFiles({}, {}, true, false)) return kExitFailed;
   if (!c.LoadCatalogue()) return kExitFailed;
   const ChipCatalogue& cat = c.catalogue();
   if (c.options().json) {
@@ -112,6 +111,7 @@ int Chips(Context& c) {
 
 int Info(Context& c) {
   if (!c.options().args.empty()) return UsageError("info takes no arguments");
+  if (!c.CheckFiles({}, {}, true, false)) return kExitFailed;
   if (!c.LoadCatalogue()) return kExitFailed;
   const ChipSelection& s = c.selection();
   if (c.options().json) {

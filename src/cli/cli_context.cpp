@@ -128,6 +128,16 @@ bool Context::LoadCatalogue() {
   return false;
 }
 
+bool Context::CheckFiles(std::vector<NamedFile> inputs, std::vector<NamedFile> outputs,
+                         bool catalogue, bool programmer) const {
+  if (catalogue) inputs.push_back({"--database", FindDatabase(options_.database)});
+  if (programmer && !options_.trace.empty()) outputs.push_back({"--trace", options_.trace});
+  // The simulated chip is written as well as read.
+  if (programmer && !options_.sim_image.empty())
+    outputs.push_back({"--sim-image", options_.sim_image});
+  return CheckNamedFiles(inputs, outputs);
+}
+
 void RegisterCommand(Command command) {
   Registry().push_back(std::move(command));
 }

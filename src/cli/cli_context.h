@@ -10,6 +10,7 @@
 
 #include "catalogue/chip_catalogue.h"
 #include "catalogue/chip_selection.h"
+#include "cli/file_reasons.h"
 #include "device/command_packet.h"
 #include "state/main_state.h"
 
@@ -48,8 +49,17 @@ class Context {
   // Loads the catalogue (from --database, ./database.dat or the installed copy) and
   // applies --type/--manufacturer/--chip. Prints the reason and returns false on failure.
   bool LoadCatalogue();
+  // The one check of a command's files (CheckNamedFiles), with those of the global
+  // options it uses: the chip database as an input when it reads the `catalogue`;
+  // --trace and --sim-image as outputs when it talks to the `programmer`.
+  [[nodiscard]] bool CheckFiles(std::vector<NamedFile> inputs, std::vector<NamedFile> outputs,
+                                bool catalogue, bool programmer) const;
   // True when --chip (or --type/--manufacturer) picked the record explicitly.
   bool ChipChosen() const { return options_.chip.has_value(); }
+  // A failure found after the command's result was reported (a trace that could not
+  // be written): the run then ends with kExitFailed all the same.
+  void FailAfterwards() { failed_afterwards_ = true; }
+  [[nodiscard]] bool FailedAfterwards() const { return failed_afterwards_; }
 
  private:
   Options options_;
@@ -57,6 +67,7 @@ class Context {
   std::unique_ptr<ChipCatalogue> catalogue_;
   CommandPacket packet_;
   std::unique_ptr<ChipSelection> selection_;
+  bool failed_afterwards_ = false;
 };
 
 struct Command {

@@ -1,5 +1,7 @@
 #include "cli/device_setup.h"
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
@@ -71,15 +73,32 @@ std::optional<Device> MakeDevice(Context& context) {
   if (!(o.simulate ? MakeSimulator(context, device) : MakeRealProgrammer(o, device)))
     return std::nullopt;
   if (!o.trace.empty()) {
-    auto out = std::make_unique<std::ofstream>(o.trace, std::ios::out | std::ios::trunc);
-    if (!*out) {
-      std::cerr << "tarvix-cli: --trace: cannot write " << o.trace << "\n";
+    errno = 0;
+    device.trace_file = std::make_unique<std::ofstream>(o.trace, std::ios::out | std::ios::trunc);
+    if (!*device.trace_file) {
+      std::cerr << "tarvix-cli: --trace: cannot write " << o.trace
+                << (errno != 0 ? std::string(": ") + std::strerror(errno) : std::string()) << "\n";
       return std::nullopt;
     }
-    device.backend = std::make_unique<TracingBackend>(std::move(device.backend), std::move(out),
-                                                      device.clock.get());
+    device.traced = std::move(device.backend);
+    device.backend =
+        std::make_unique<TracingBackend>(*device.traced, *device.trace_file, device.clock.get());
   }
   return device;
+}
+
+bool FinishTrace(Device& device, const Options& options) {
+  if (!device.trace_file) return true;
+  errno = 0;
+  device.trace_file->flush();
+  const int flush_error = errno;
+  if (!device.trace_file->fail()) return true;
+  // A write that failed earlier left the stream failed without a reason to tell.
+  std::cerr << "tarvix-cli: --trace " << options.trace << ": the trace could not be written whole"
+            << (flush_error != 0 ? std::string(": ") + std::strerror(flush_error)
+                                 : std::string(" (is the disk full?)"))
+            << "\n";
+  return false;
 }
 
 }  // namespace tarvix::cli

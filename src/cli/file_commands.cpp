@@ -1,4 +1,5 @@
 // split, join: the file division and files combine tools of the Tools menu.
+#include <atomic>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -9,6 +10,7 @@
 #include "cli/cli_context.h"
 #include "cli/cli_host.h"
 #include "cli/file_reasons.h"
+#include "cli/interrupt_watch.h"
 
 namespace tarvix::cli {
 namespace {
@@ -30,11 +32,37 @@ class FileToolHost final : public CliHost {
   std::string last_box_;
 };
 
+// Ctrl-C stops the copy at its next chunk; the tool then says so and ends with 130.
+class CopyInterrupt {
+ public:
+  CopyInterrupt() : watch_([this] { stop_.store(true); }, nullptr) {}
+  [[nodiscard]] const std::atomic<bool>* Stop() const { return &stop_; }
+  [[nodiscard]] bool Interrupted() const { return watch_.Interrupted(); }
+
+ private:
+  std::atomic<bool> stop_{false};
+  InterruptWatch watch_;  // last: its thread uses stop_
+};
+
+int InterruptedExit() {
+  std::cerr << "interrupted\n";
+  return kExitInterrupted;
+}
+
 int Split(Context& c) {
   const auto& args = c.options().args;
   if (args.size() != 2 || args[0].empty()) return UsageError("split needs FILE and NODES");
+  // The pieces are outputs too: a piece name may be another name of the file itself.
+  std::vector<NamedFile> pieces;
+  std::error_code ec;
+  const std::uint64_t length = std::filesystem::file_size(args[0], ec);
+  if (!ec && ValidDivisionNodes(NormaliseDivisionNodes(args[1])))
+    for (const DivisionSpan& span : PlanDivision(NormaliseDivisionNodes(args[1]), length))
+      pieces.push_back({"", DivisionPieceName(args[0], span)});
+  if (!c.CheckFiles({{"", args[0]}}, pieces, false, false)) return kExitFailed;
   FileToolHost host(c);
-  const DivisionResult r = DivideFile(args[0], args[1], host);
+  CopyInterrupt interrupt;
+  const DivisionResult r = DivideFile(args[0], args[1], host, interrupt.Stop());
   const bool ok = r.outcome == DivisionOutcome::kSucceeded;
   if (c.options().json) {
     std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(host.LastBox())
@@ -58,6 +86,7 @@ int Split(Context& c) {
     std::cerr << "tarvix-cli: the pieces go beside " << source.string() << ": "
               << (why.empty() ? "writing one failed (is the disk full?)" : why) << "\n";
   }
+  if (r.outcome == DivisionOutcome::kStopped || interrupt.Interrupted()) return InterruptedExit();
   switch (r.outcome) {
     case DivisionOutcome::kSucceeded:
       return kExitOk;
@@ -77,8 +106,15 @@ int Join(Context& c) {
   const std::filesystem::path out(args[0]);
   const std::string folder = out.has_parent_path() ? out.parent_path().string() : std::string(".");
   std::vector<std::filesystem::path> inputs(args.begin() + 1, args.end());
+  std::vector<NamedFile> named;
+  for (const auto& input : inputs) named.push_back({"", input});
+  if (!c.CheckFiles(named, {{"", CombineOutputPath(folder, out.filename().string())}}, false,
+                    false))
+    return kExitFailed;
   FileToolHost host(c);
-  const CombineResult r = CombineFiles(folder, out.filename().string(), inputs, host);
+  CopyInterrupt interrupt;
+  const CombineResult r =
+      CombineFiles(folder, out.filename().string(), inputs, host, interrupt.Stop());
   const bool ok = r.outcome == CombineOutcome::kSucceeded;
   if (c.options().json) {
     std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(host.LastBox())
@@ -101,6 +137,7 @@ int Join(Context& c) {
   } else if (r.outcome == CombineOutcome::kWriteFailed) {
     std::cerr << "tarvix-cli: " << r.output.string() << ": writing failed (is the disk full?)\n";
   }
+  if (r.outcome == CombineOutcome::kStopped || interrupt.Interrupted()) return InterruptedExit();
   switch (r.outcome) {
     case CombineOutcome::kSucceeded:
       return kExitOk;

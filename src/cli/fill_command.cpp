@@ -35,6 +35,7 @@ int Fill(Context& c) {
         CheckField(FillField::kDataWord, args[2], "DATA", "hexadecimal")})
     if (!error.empty()) return UsageError(error);
 
+  if (!c.CheckFiles({}, {}, true, true)) return kExitFailed;
   std::unique_ptr<ChipSession> session = ChipSession::Open(c, true);
   if (!session) return kExitFailed;
   ChipSession& s = *session;

@@ -3,9 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +23,7 @@ int Upgrade(Context& c) {
   const auto& args = c.options().args;
   if (args.size() != 1 || args[0].empty()) return UsageError("upgrade needs FILE.tvx");
   const std::filesystem::path file = args[0];
+  if (!c.CheckFiles({{"", file}}, {}, true, true)) return kExitFailed;
   std::unique_ptr<ChipSession> session = ChipSession::Open(c, false);
   if (!session) return kExitFailed;
   ChipSession& s = *session;
@@ -83,16 +82,10 @@ int TvxMake(Context& c) {
   if (args.size() != 2 || args[0].empty() || args[1].empty())
     return UsageError("tvx make needs PAYLOAD and OUT.tvx");
   const std::filesystem::path in_path = args[0], out_path = args[1];
-  std::ifstream in(in_path, std::ios::binary);
-  if (!in || std::filesystem::is_directory(in_path)) {
-    std::cerr << "tarvix-cli: cannot open " << in_path.string() << "\n";
+  if (!c.CheckFiles({{"", in_path}}, {{"", out_path}}, false, false)) return kExitFailed;
+  std::vector<std::uint8_t> payload;
+  if (!ReadWholeInput(in_path, kTvxLargestPayload, "a firmware payload", &payload))
     return kExitFailed;
-  }
-  const std::vector<std::uint8_t> payload((std::istreambuf_iterator<char>(in)), {});
-  if (in.bad()) {
-    std::cerr << "tarvix-cli: cannot read " << in_path.string() << "\n";
-    return kExitFailed;
-  }
   std::string error;
   const auto image = MakeTvx(payload, &error);
   if (!image) {

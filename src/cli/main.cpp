@@ -1,4 +1,5 @@
 // tarvix-cli: the core driven from a shell, for scripts and production lines.
+#include <exception>
 #include <iostream>
 #include <string>
 
@@ -137,12 +138,21 @@ int Main(int argc, char** argv) {
   }
   if (found == nullptr) return UsageError("unknown command " + options.command);
   Context context(std::move(options));
-  return found->run(context);
+  const int status = found->run(context);
+  return status == kExitOk && context.FailedAfterwards() ? kExitFailed : status;
 }
 
 }  // namespace
 }  // namespace tarvix::cli
 
 int main(int argc, char** argv) {
-  return tarvix::cli::Main(argc, argv);
+  // Whatever slipped through is said in words, never as an abort.
+  try {
+    return tarvix::cli::Main(argc, argv);
+  } catch (const std::exception& e) {
+    std::cerr << "tarvix-cli: " << e.what() << "\n";
+  } catch (...) {
+    std::cerr << "tarvix-cli: an unexpected error ended the run\n";
+  }
+  return tarvix::cli::kExitFailed;
 }

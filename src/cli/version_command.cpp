@@ -15,6 +15,7 @@ constexpr char kVersionBoxTitle[] = "version information";
 
 int Version(Context& c) {
   if (!c.options().args.empty()) return UsageError("version takes no arguments");
+  if (!c.CheckFiles({}, {}, true, true)) return kExitFailed;
   std::unique_ptr<ChipSession> session = ChipSession::Open(c, false);
   if (!session) return kExitFailed;
   ChipSession& s = *session;

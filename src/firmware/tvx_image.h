@@ -15,6 +15,8 @@ namespace tarvix {
 
 inline constexpr std::size_t kTvxTrailerSize = 3;
 inline constexpr std::uint64_t kTvxMinimumSize = 4;
+// No programmer firmware is larger; a bigger payload is refused before it is read.
+inline constexpr std::uint64_t kTvxLargestPayload = 1u << 20;
 // The trailer holds 24 bits; a payload whose sum is larger can never be valid.
 inline constexpr std::uint32_t kTvxLargestSum = 0xFFFFFF;
 

@@ -21,7 +21,7 @@
 
 using namespace tarvix;
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   QApplication app(argc, argv);
   QApplication::setApplicationName("tarvix");
   gui::UseWindowFonts(app);
@@ -102,4 +102,11 @@ int main(int argc, char** argv) {
     if (tour) result = tour->Result();
   }
   return result;
+} catch (const std::exception& e) {
+  // Whatever slipped through is said in words, never as an abort.
+  std::fprintf(stderr, "tarvix: %s\n", e.what());
+  return 1;
+} catch (...) {
+  std::fputs("tarvix: an unexpected error ended the program\n", stderr);
+  return 1;
 }

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "buffer/stream_copy.h"
 #include "device/command_packet.h"
 
 namespace tarvix::sim {
@@ -83,7 +84,13 @@ std::unique_ptr<VirtualChip> VirtualChip::FromRecord(const ChipRecord& record, s
 }
 
 bool VirtualChip::UseImageFile(const std::filesystem::path& path, std::string* error) {
-  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  // Only a file holds a chip: the image is erased to the chip's size, which must never
+  // happen to a disk, and a pipe or a folder holds nothing. Said before anything opens it.
+  if (const std::string why = NotAFileReason(path); !why.empty()) {
+    if (error) *error = path.string() + ": " + why;
+    return false;
+  }
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
   if (fd < 0) {
     if (error) *error = "cannot open " + path.string() + ": " + std::strerror(errno);
     return false;
@@ -91,6 +98,12 @@ bool VirtualChip::UseImageFile(const std::filesystem::path& path, std::string* e
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     if (error) *error = "cannot inspect " + path.string() + ": " + std::strerror(errno);
+    ::close(fd);
+    return false;
+  }
+  // Replaced by something else after the look above.
+  if (!S_ISREG(st.st_mode)) {
+    if (error) *error = path.string() + ": " + NotAFileReason(st.st_mode);
     ::close(fd);
     return false;
   }

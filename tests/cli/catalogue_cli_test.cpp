@@ -4,6 +4,8 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "buffer/tools_test_support.h"
 #include "cli/cli_runner.h"
@@ -107,6 +109,34 @@ TEST(CliCatalogue, UnpackOfSomethingElseFailsAndWritesNothing) {
     EXPECT_EQ(Slurp(dir.path / "keep.txt"), "my notes\n");
   }
   EXPECT_EQ(dir.Entries(), 4u);
+}
+
+// A folder, a file larger than any database or firmware could be, and a text that
+// lists no chip are refused with the path and the reason, and nothing is written.
+TEST(CliCatalogue, InputsThatCannotBeWhatTheyAreTakenForAreRefused) {
+  DbFolder dir;
+  const std::string original = Slurp(dir.path / "database.dat");
+  std::filesystem::create_directory(dir.path / "folder");
+  std::ofstream(dir.path / "huge.bin").close();
+  std::filesystem::resize_file(dir.path / "huge.bin", std::uint64_t{5} << 30);
+  std::ofstream(dir.path / "empty.txt").close();
+  std::ofstream(dir.path / "nochip.txt") << "; the chips come later\n$25 SPI FLASH\n#Winbond:\n";
+  const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+      {{"db", "unpack", "folder", "out.txt"}, "folder: it is a folder, not a file"},
+      {{"db", "pack", "folder", "database.dat"}, "folder: it is a folder, not a file"},
+      {{"db", "unpack", "huge.bin", "out.txt"}, "huge.bin: it is 5368709120 bytes"},
+      {{"--database", "huge.bin", "chips"}, "larger than any chip database"},
+      {{"tvx", "make", "huge.bin", "out.tvx"}, "huge.bin: it is 5368709120 bytes"},
+      {{"db", "pack", "empty.txt", "database.dat"}, "empty.txt: it lists no chip"},
+      {{"db", "pack", "nochip.txt", "database.dat"}, "nochip.txt: it lists no chip"},
+  };
+  for (const auto& [args, said] : runs) {
+    const auto r = RunCli(args, dir.path);
+    EXPECT_EQ(r.status, 1) << args[1];
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+  }
+  EXPECT_EQ(Slurp(dir.path / "database.dat"), original);
+  EXPECT_EQ(dir.Entries(), 5u);
 }
 
 TEST(CliCatalogue, PackTakesLineFeedOnlyText) {

@@ -253,17 +253,16 @@ TEST_F(ChipCli, BulkRunAsksBeforeTheFirstChip) {
 TEST_F(ChipCli, EachMessageAppearsOnce) {
   CliResult r = Run({"--yes", "write", "img.bin"});
   ASSERT_EQ(r.status, 0) << r.err;
-  // Start-up recognition, then the write's own test after the image was opened.
-  EXPECT_EQ(Count(r.err, "  find SPI FLASH\n"), 2u) << r.err;
+  // Start-up recognition; the write's own test says the same and adds no line.
+  EXPECT_EQ(Count(r.err, "  find SPI FLASH\n"), 1u) << r.err;
   EXPECT_FALSE(HasRepeatedLine(r.err)) << r.err;
 
   r = Run({"--yes", "auto", "img.bin", "--bulk", "3"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(Count(r.err, "waiting for a chip\n"), 2u) << r.err;
   EXPECT_EQ(r.err.find("not find chip"), std::string::npos) << r.err;
-  // Once for each chip (found after the wait), once at start-up and once when the
-  // image was opened before the first.
-  EXPECT_EQ(Count(r.err, "  find SPI FLASH\n"), 4u) << r.err;
+  // Once for each chip found after the wait, and once at start-up for the first.
+  EXPECT_EQ(Count(r.err, "  find SPI FLASH\n"), 3u) << r.err;
   EXPECT_FALSE(HasRepeatedLine(r.err)) << r.err;
   EXPECT_LT(r.err.size(), 4000u) << r.err;
 }
@@ -273,15 +272,11 @@ TEST_F(ChipCli, FileErrorsNameThePathAndTheReason) {
   fs::create_directory(dir_.path / "folder.bin");
   CliResult r = Run({"--yes", "write", "folder.bin"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("file open failed!"), std::string::npos) << r.err;
-  EXPECT_NE(r.err.find("\ntarvix-cli: folder.bin: it is a folder, not a file\n"), std::string::npos)
-      << r.err;
+  EXPECT_EQ(r.err, "tarvix-cli: folder.bin: it is a folder, not a file\n");
 
   r = Run({"--yes", "verify", "nowhere.bin"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_NE(r.err.find("file open failed!   \ntarvix-cli: nowhere.bin: No such file or "
-                       "directory\n"),
-            std::string::npos)
+  EXPECT_NE(r.err.find("\ntarvix-cli: nowhere.bin: No such file or directory\n"), std::string::npos)
       << r.err;
 
   // Said before the chip is read, not after minutes of reading it for nothing.

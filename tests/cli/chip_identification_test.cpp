@@ -79,6 +79,14 @@ TEST(ChipIdentification, ANamedChipMustBeWhatTheProgrammerFound) {
             "--chip W25Q128BV has ID EF4018, but the chip in the socket answers ID EF7018, "
             "which is W25Q128JV-IM");
 
+  // A chip whose ID no record has is not the chip the user named, whatever its name.
+  const ChipIdentification unknown =
+      JudgeChip(c, 0, Found("C84017"), true, Named(kJV, "--chip W25Q128JV-IM"));
+  EXPECT_FALSE(unknown.settled);
+  EXPECT_EQ(unknown.refusal,
+            "--chip W25Q128JV-IM has ID EF7018, but the chip in the socket answers ID C84017, "
+            "which is in no catalogue record");
+
   // EEPROMs are checked by family, the only thing the programmer tells about them.
   EXPECT_TRUE(JudgeChip(c, 0, Found("000001"), true, Named(k24C02, "--chip AT24C02")).settled);
   const ChipIdentification family =

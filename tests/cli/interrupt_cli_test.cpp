@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_spawn.h"
@@ -177,6 +180,35 @@ TEST_F(InterruptCli, ABulkRunWaitingForAChipStopsAtOnce) {
   EXPECT_EQ(cli.Out(), "chip 1: fail  device connected,not find chip!\npassed: 0  failed: 1\n");
   EXPECT_EQ(SpawnedCli::Count(cli.Err(), "waiting for a chip"), 1u) << cli.Err();
   EXPECT_TRUE(cli.Err().size() >= 12 && cli.Err().substr(cli.Err().size() - 12) == "interrupted\n");
+}
+
+// Joining or dividing a large file stops at its next chunk: the file under way (a
+// hidden temporary one) goes, and the tool says "interrupted".
+TEST_F(InterruptCli, JoinAndSplitStopAndLeaveNoPartFile) {
+  // Holes read as zeros: large to copy, yet nothing on the disk.
+  std::ofstream(dir_.path / "big.bin").close();
+  fs::resize_file(dir_.path / "big.bin", std::uint64_t{8} << 30);
+  const auto part_of = [&](const std::string& name) {
+    for (const auto& e : fs::directory_iterator(dir_.path)) {
+      const std::string file = e.path().filename().string();
+      if (file.rfind("." + name, 0) == 0 && file.find(".part") != std::string::npos) return true;
+    }
+    return false;
+  };
+  const std::vector<std::pair<std::vector<std::string>, std::string>> runs = {
+      {{"join", "out.bin", "big.bin"}, "out.bin"}, {{"split", "big.bin", "6000000000"}, "big_0-"}};
+  for (const auto& [args, part] : runs) {
+    SpawnedCli cli(dir_.path, args);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!part_of(part) && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(part_of(part)) << cli.Err();
+    cli.Interrupt();
+    EXPECT_EQ(cli.Wait(), 130) << cli.Err();
+    EXPECT_EQ(cli.Err(), "interrupted\n");
+    EXPECT_FALSE(part_of(part)) << args[0];
+    EXPECT_FALSE(OutputLeft(part == "out.bin" ? part : "big_"));
+  }
 }
 
 // The second Ctrl-C does not wait for the operation to wind down; the chip's image

@@ -112,7 +112,9 @@ TEST_F(CliUpgrade, EveryUnusableFileIsNamedWithItsReason) {
   for (const auto& [file, reason] : cases) {
     const auto r = Run({"--database", kDb, "--simulate", "upgrade", file});
     EXPECT_EQ(r.status, 1) << file;
-    EXPECT_NE(r.err.find("file error#1\ntarvix-cli: " + reason), std::string::npos) << r.err;
+    // A folder is no file at all: refused before the programmer is looked for.
+    const std::string after = file == "folder.tvx" ? "" : "file error#1\n";
+    EXPECT_NE(r.err.find(after + "tarvix-cli: " + reason), std::string::npos) << r.err;
   }
 }
 

@@ -2,6 +2,12 @@
 // new user makes with --simulate and --chip.
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "cli/cli_runner.h"
@@ -36,6 +42,25 @@ TEST(CliUsage, HelpSaysWhatANewUserTripsOver) {
             std::string::npos)
       << h;
   EXPECT_NE(h.find("--version"), std::string::npos);
+}
+
+// Whatever goes wrong, the tool says so in words and ends with 1, never with an abort:
+// here the folder it runs in is gone before it starts.
+TEST(CliUsage, AFailureNobodyForesawIsAMessageNotAnAbort) {
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("tarvix gone " + std::to_string(::getpid()));
+  const auto err = dir.string() + ".err";
+  std::filesystem::create_directories(dir);
+  const std::string command = "cd '" + dir.string() + "' && rmdir '" + dir.string() + "' && '" +
+                              TARVIX_CLI + "' --database '" + kDb + "' chips >/dev/null 2>'" + err +
+                              "'";
+  const int raw = std::system(command.c_str());
+  std::ifstream in(err);
+  const std::string said((std::istreambuf_iterator<char>(in)), {});
+  std::filesystem::remove(err);
+  ASSERT_TRUE(WIFEXITED(raw)) << said;
+  EXPECT_EQ(WEXITSTATUS(raw), 1) << said;
+  EXPECT_EQ(said.rfind("tarvix-cli: ", 0), 0u) << said;
 }
 
 TEST(CliUsage, VersionPrintsTheProgramsVersion) {

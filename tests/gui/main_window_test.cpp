@@ -1,5 +1,6 @@
 // The main window driven as a user drives it: buttons, keys, menus, the grid and its
 // edit box, drops, close; on the simulated programmer.
+#include <sys/wait.h>
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
@@ -11,7 +12,9 @@
 #include <QPushButton>
 #include <QThread>
 #include <QUrl>
+
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <thread>
@@ -418,6 +421,25 @@ TEST(QtHostTest, WorkerQuestionsAndWindowCallsRunOnTheWindowThread) {
   EXPECT_EQ(answer.load(), static_cast<int>(BoxAnswer::kNo));
   EXPECT_EQ(asked_on, QThread::currentThread());
   EXPECT_EQ(called_on, QThread::currentThread());
+}
+
+// Whatever goes wrong at start, the program says so in words and ends with 1, never
+// with an abort: here the folder it is started in is gone before it starts.
+TEST(WindowProgram, AFailureNobodyForesawIsAMessageNotAnAbort) {
+  ScratchFolder scratch;
+  const auto gone = scratch.path() / "gone";
+  const auto err = scratch.path() / "err.txt";
+  std::filesystem::create_directories(gone);
+  const std::string command = "cd '" + gone.string() + "' && rmdir '" + gone.string() +
+                              "' && XDG_RUNTIME_DIR='" + scratch.path().string() +
+                              "' QT_QPA_PLATFORM=offscreen '" TARVIX_GUI_BINARY
+                              "' --simulate >/dev/null 2>'" +
+                              err.string() + "'";
+  const int raw = std::system(command.c_str());
+  const std::string said = ReadFile(err);
+  ASSERT_TRUE(WIFEXITED(raw)) << said;
+  EXPECT_EQ(WEXITSTATUS(raw), 1) << said;
+  EXPECT_NE(said.find("tarvix: "), std::string::npos) << said;
 }
 
 }  // namespace

@@ -1,11 +1,14 @@
 #include "sim/virtual_chip.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <string>
+#include <utility>
 
 #include "catalogue/chip_catalogue.h"
 #include "sim_test_support.h"
@@ -99,6 +102,19 @@ TEST(VirtualChip, ImageFileIsCreatedErasedAndKeepsContentsBetweenRuns) {
   VirtualChip chip(testing::SpiFlash(16));
   EXPECT_FALSE(chip.UseImageFile("/nonexistent-dir/x.bin", &error));
   EXPECT_NE(error.find("/nonexistent-dir/x.bin"), std::string::npos);
+  // Only a file holds a chip: a disk named by mistake would be erased.
+  const auto fifo = TempPath("image.fifo");
+  std::filesystem::remove(fifo);
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const auto& [special, kind] :
+       {std::pair<std::filesystem::path, std::string>{"/dev/null", "a character device"},
+        {fifo, "a named pipe (FIFO)"},
+        {std::filesystem::temp_directory_path(), "a folder"}}) {
+    EXPECT_FALSE(chip.UseImageFile(special, &error)) << special;
+    EXPECT_EQ(error, special.string() + ": it is " + kind + ", not a file");
+    EXPECT_FALSE(chip.IsFileBacked());
+  }
+  std::filesystem::remove(fifo);
 }
 
 // Two chips on one image would interleave their writes: the second is refused, and
