@@ -1,6 +1,7 @@
 // Write, read and verify of a 16 MiB SPI FLASH through the whole host side (link,
 // command packets, working copy, chip data file and its load) against the simulated
 // programmer in instant mode, so only the host's own cost is measured. Prints MB/s.
+// Read and verify run again with the checksums (and the difference list) watching.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -11,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "state/main_state.h"
 #include "app/settings.h"
 #include "buffer/change_log.h"
 #include "buffer/hex_page.h"
@@ -27,9 +27,11 @@
 #include "operations/read.h"
 #include "operations/verify.h"
 #include "operations/write.h"
+#include "production/chip_data_checks.h"
 #include "sim/sim_backend.h"
 #include "sim/sim_bus.h"
 #include "sim/virtual_chip.h"
+#include "state/main_state.h"
 
 namespace tarvix {
 namespace {
@@ -135,10 +137,34 @@ void BM_Verify16MiB(benchmark::State& s) {
   Report(s);
 }
 
+// The same with the production taps on: CRC-32 and SHA-256 of the chip data in the
+// operation's own pass (and the difference list of the verify); the overhead is the
+// difference to the runs above.
+void BM_Read16MiBWithChecksums(benchmark::State& s) {
+  Bench& b = TheBench();
+  ChipDataChecks checks;
+  b.ctx.chip_data_tap = &checks;
+  BM_Read16MiB(s);
+  b.ctx.chip_data_tap = nullptr;
+  if (!checks.ChipSums()) s.SkipWithError("no checksums");
+}
+
+void BM_Verify16MiBWithChecksumsAndDiff(benchmark::State& s) {
+  Bench& b = TheBench();
+  DiffList diff(1000);
+  ChipDataChecks checks(&diff);
+  b.ctx.chip_data_tap = &checks;
+  BM_Verify16MiB(s);
+  b.ctx.chip_data_tap = nullptr;
+  if (!checks.ChipSums()) s.SkipWithError("no checksums");
+}
+
 // Write first: read and verify then see the image on the chip.
 BENCHMARK(BM_Write16MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Read16MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Read16MiBWithChecksums)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_Verify16MiB)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Verify16MiBWithChecksumsAndDiff)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 }  // namespace tarvix

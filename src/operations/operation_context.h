@@ -13,6 +13,7 @@
 #include "device/command_packet.h"
 #include "device/host.h"
 #include "device/usb_link.h"
+#include "operations/chip_data_tap.h"
 #include "state/main_state.h"
 #include "state/setting_checks.h"
 
@@ -39,6 +40,9 @@ struct OperationContext {
   // line) sets both.
   const ByteSource* source = nullptr;
   ByteSink* read_sink = nullptr;
+  // Sees the chip's data as a read or a verify receives it, and what a verify compares
+  // it with (checksums, the difference list); none, nothing watches.
+  ChipDataTap* chip_data_tap = nullptr;
 };
 
 // The image the chip operations stream: the context's source, else the working copy

@@ -80,12 +80,15 @@ bool ReadChip(OperationContext& ctx) {
   // costs a few large writes instead of one per reply.
   std::vector<std::uint8_t> staging(kStagingSize);
   std::size_t staged = 0;
+  std::uint64_t received = 0;
   const auto flush = [&] {
+    if (ctx.chip_data_tap != nullptr && staged > 0)
+      ctx.chip_data_tap->ChipData(received - staged, std::span(staging.data(), staged));
     const bool ok = staged == 0 || sink.Append(std::span(staging.data(), staged));
     staged = 0;
     return ok;
   };
-  std::uint64_t received = 0;
+  if (ctx.chip_data_tap != nullptr) ctx.chip_data_tap->Begin(capacity);
   std::uint8_t last_percent = 0;
   bool success = true;
   bool file_failed = false;
@@ -125,6 +128,7 @@ bool ReadChip(OperationContext& ctx) {
     success = false;
   }
   if (!success) sink.Abandon();
+  if (ctx.chip_data_tap != nullptr) ctx.chip_data_tap->End(success && received >= capacity);
   state.busy_reading = 0;
   RestoreOperationControls(ctx, RunningOperation::kRead);
 

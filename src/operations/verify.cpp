@@ -174,6 +174,13 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
     state.busy_verifying = 0;
     link_error = true;
   };
+  ChipDataTap* const tap = ctx.chip_data_tap;
+  if (tap != nullptr) tap->Begin(capacity);
+  const auto watch = [&](std::uint64_t offset, std::size_t size) {
+    if (tap == nullptr) return;
+    tap->ChipData(offset, std::span(receive.data(), size));
+    tap->Compared(offset, std::span(file, size), std::span(receive.data(), size));
+  };
 
   for (std::uint32_t block = 0; block < blocks; ++block) {
     if (state.stop_verify.load() != 0) break;
@@ -186,6 +193,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
       fail(kDeviceConnectError);
       break;
     }
+    watch(offset, kVerifyBlockSize);
     run.CompareBlock(file, receive.data(), kVerifyBlockSize);
     if (run.cancelled) break;
     const int percent = Percent(run.address, capacity);
@@ -199,6 +207,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
     } else if (!ReceiveChipData(ctx.link, receive.data(), static_cast<int>(rest))) {
       fail(kDeviceConnectError);
     } else {
+      watch(offset, rest);
       int last_percent = 0;
       for (std::uint32_t i = 0; i < rest; ++i) {
         // Code 9 for a cancel here is sent with the end of the run.
@@ -213,6 +222,7 @@ bool VerifyChip(OperationContext& ctx, bool pre_check) {
     }
   }
 
+  if (tap != nullptr) tap->End(!link_error && !run.cancelled && run.address >= capacity);
   host.ShowProgress(false);
   if (state.command_code.load() == kPlainVerifyCommand)
     PlayRemindSound(ctx, state.paths.finish_sound);
