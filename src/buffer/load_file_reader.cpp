@@ -225,7 +225,9 @@ bool DecodeLoadFile(const std::filesystem::path& path, FileFormat format, int ou
   }
   // The library opens by name; through our own descriptor it reads the very file
   // checked above, and its open cannot fail for a reason the check did not see.
-  const std::string opened_as = "/proc/self/fd/" + std::to_string(file.Get());
+  const std::string opened_as = ::access("/proc/self/fd", F_OK) == 0
+                                    ? "/proc/self/fd/" + std::to_string(file.Get())
+                                    : path.string();
   ThrowingQuit quit;  // outlives the input, whose destructor may still report
   srecord::input::pointer input;
   try {
