@@ -146,9 +146,11 @@ std::string ParseChipArgs(ChipCommand command, const std::vector<std::string>& a
 // A read's output on the command line: the chip's bytes go straight into a temporary
 // file beside the user's FILE, which takes that name after the run, and only when it
 // holds the whole chip of a run nobody stopped. The read's Commit only marks its end.
+// As with cp, the system writes the file to the disk in its own time: a forced flush
+// would cost more than the whole read.
 class ReadOutput final : public ByteSink {
  public:
-  explicit ReadOutput(const std::filesystem::path& file) : file_(file) {}
+  explicit ReadOutput(const std::filesystem::path& file) : file_(file, /*durable=*/false) {}
 
   [[nodiscard]] bool Valid() const { return file_.Valid(); }
   [[nodiscard]] const std::filesystem::path& TemporaryPath() const { return file_.TemporaryPath(); }
