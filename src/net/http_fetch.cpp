@@ -1,12 +1,13 @@
 #include "net/http_fetch.h"
 
 #include <curl/curl.h>
+#include <dlfcn.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <mutex>
+#include <string>
 
 namespace tarvix {
 
@@ -27,9 +28,52 @@ std::string Truncated(std::string text, std::size_t limit) {
   return text;
 }
 
-void InitialiseCurlOnce() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+// libcurl is loaded on the first fetch rather than at every start of the programs: its
+// chain of libraries cost more than all the rest of a command-line run's start.
+struct Curl {
+  decltype(&curl_easy_init) easy_init = nullptr;
+  decltype(&curl_easy_setopt) easy_setopt = nullptr;
+  decltype(&curl_easy_perform) easy_perform = nullptr;
+  decltype(&curl_easy_getinfo) easy_getinfo = nullptr;
+  decltype(&curl_easy_strerror) easy_strerror = nullptr;
+  decltype(&curl_easy_cleanup) easy_cleanup = nullptr;
+  std::string why;  // why it could not be loaded; empty once loaded
+};
+
+template <typename F>
+void Resolve(void* library, const char* name, F& function) {
+  function = reinterpret_cast<F>(::dlsym(library, name));
+}
+
+const Curl& TheCurl() {
+  static const Curl curl = [] {
+    Curl c;
+    constexpr char kLibrary[] = "libcurl.so.4";
+    void* library = ::dlopen(kLibrary, RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) {
+      const char* error = ::dlerror();
+      c.why = std::string("the HTTP library ") + kLibrary + " cannot be loaded" +
+              (error != nullptr ? std::string(": ") + error : std::string());
+      return c;
+    }
+    decltype(&curl_global_init) global_init = nullptr;
+    Resolve(library, "curl_global_init", global_init);
+    Resolve(library, "curl_easy_init", c.easy_init);
+    Resolve(library, "curl_easy_setopt", c.easy_setopt);
+    Resolve(library, "curl_easy_perform", c.easy_perform);
+    Resolve(library, "curl_easy_getinfo", c.easy_getinfo);
+    Resolve(library, "curl_easy_strerror", c.easy_strerror);
+    Resolve(library, "curl_easy_cleanup", c.easy_cleanup);
+    if (global_init == nullptr || c.easy_init == nullptr || c.easy_setopt == nullptr ||
+        c.easy_perform == nullptr || c.easy_getinfo == nullptr || c.easy_strerror == nullptr ||
+        c.easy_cleanup == nullptr) {
+      c.why = std::string("the HTTP library ") + kLibrary + " lacks a function it should have";
+      return c;
+    }
+    global_init(CURL_GLOBAL_DEFAULT);
+    return c;
+  }();
+  return curl;
 }
 
 // A loopback address never goes through a proxy, whatever the environment says.
@@ -69,7 +113,7 @@ int OnProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 }
 
 struct CurlDeleter {
-  void operator()(CURL* c) const { curl_easy_cleanup(c); }
+  void operator()(CURL* c) const { TheCurl().easy_cleanup(c); }
 };
 
 }  // namespace
@@ -96,9 +140,13 @@ std::string HttpStatusText(unsigned status) {
 }
 
 FetchResult FetchDocument(const FetchRequest& request, ExchangeControl& control) {
-  InitialiseCurlOnce();
+  const Curl& lib = TheCurl();
   FetchResult result;
-  std::unique_ptr<CURL, CurlDeleter> curl(curl_easy_init());
+  if (!lib.why.empty()) {
+    result.box_text = Truncated(lib.why, kSessionErrorTextLimit);
+    return result;
+  }
+  std::unique_ptr<CURL, CurlDeleter> curl(lib.easy_init());
   if (!curl) {
     result.box_text = "out of memory";
     return result;
@@ -109,35 +157,35 @@ FetchResult FetchDocument(const FetchRequest& request, ExchangeControl& control)
   const std::string no_proxy = NoProxyList();
   const long timeout_ms = std::max<long>(1, static_cast<long>(control.Remaining().count()));
 
-  curl_easy_setopt(c, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(c, CURLOPT_USERAGENT, request.agent.c_str());
-  curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
-  curl_easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
-  curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // no signals on a worker thread
-  curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, timeout_ms);
-  curl_easy_setopt(c, CURLOPT_ERRORBUFFER, error_text);
-  curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, OnData);
-  curl_easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
-  curl_easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
-  curl_easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
-  curl_easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
+  lib.easy_setopt(c, CURLOPT_URL, request.url.c_str());
+  lib.easy_setopt(c, CURLOPT_USERAGENT, request.agent.c_str());
+  lib.easy_setopt(c, CURLOPT_PROTOCOLS_STR, "http,https");
+  lib.easy_setopt(c, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  lib.easy_setopt(c, CURLOPT_FOLLOWLOCATION, 1L);
+  lib.easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
+  lib.easy_setopt(c, CURLOPT_NOPROXY, no_proxy.c_str());
+  lib.easy_setopt(c, CURLOPT_NOSIGNAL, 1L);  // no signals on a worker thread
+  lib.easy_setopt(c, CURLOPT_TIMEOUT_MS, timeout_ms);
+  lib.easy_setopt(c, CURLOPT_ERRORBUFFER, error_text);
+  lib.easy_setopt(c, CURLOPT_WRITEFUNCTION, OnData);
+  lib.easy_setopt(c, CURLOPT_WRITEDATA, &transfer);
+  lib.easy_setopt(c, CURLOPT_NOPROGRESS, 0L);
+  lib.easy_setopt(c, CURLOPT_XFERINFOFUNCTION, OnProgress);
+  lib.easy_setopt(c, CURLOPT_XFERINFODATA, &transfer);
 
   control.Step("connecting to " + request.url);
-  const CURLcode rc = curl_easy_perform(c);
+  const CURLcode rc = lib.easy_perform(c);
   if (rc == CURLE_ABORTED_BY_CALLBACK || (rc != CURLE_OK && control.Cancelled())) {
     result.cancelled = true;
     return result;
   }
   if (rc != CURLE_OK && !(rc == CURLE_WRITE_ERROR && transfer.stopped_full)) {
-    result.box_text = Truncated(error_text[0] != '\0' ? error_text : curl_easy_strerror(rc),
+    result.box_text = Truncated(error_text[0] != '\0' ? error_text : lib.easy_strerror(rc),
                                 kSessionErrorTextLimit);
     return result;
   }
   long status = 0;
-  if (curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status < 0)
+  if (lib.easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status) != CURLE_OK || status < 0)
     status = 0;  // a failed status query counts as 0
   result.status = static_cast<unsigned>(status);
   if (!StatusAccepted(result.status, request.class_flags)) {
