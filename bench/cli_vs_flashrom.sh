@@ -55,9 +55,15 @@ best() {
 tarvix=("$cli" "--simulate=$model" --sim-image tarvix_chip.img --chip "$model")
 flash=(flashrom -p "dummy:emulate=$model,image=flashrom_chip.img")
 
+# Each read makes a new file, as cp does: replacing one costs every tool the release of
+# the old file's 16 MiB as well.
+setup="rm -f cp_copy.bin"
 c_read=$(best cp image.bin cp_copy.bin)
+setup="rm -f tarvix_read.bin"
 t_read=$(best "${tarvix[@]}" read tarvix_read.bin)
+setup="rm -f flashrom_read.bin"
 f_read=$(best "${flash[@]}" -r flashrom_read.bin)
+setup=true
 t_verify=$(best "${tarvix[@]}" verify image.bin)
 f_verify=$(best "${flash[@]}" -v image.bin)
 

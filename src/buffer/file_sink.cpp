@@ -1,5 +1,8 @@
 #include "buffer/file_sink.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstring>
 
@@ -15,9 +18,13 @@ std::string FileSink::Why() const {
   return {};
 }
 
-bool FileSink::Begin(std::uint64_t /*length*/) {
+bool FileSink::Begin(std::uint64_t length) {
   written_ = 0;
-  return file_.Valid();
+  if (!file_.Valid()) return false;
+  // The blocks are taken at once rather than one page at a time as the data arrives
+  // (a reservation only: a disk that cannot hold it still fails on a write).
+  reserved_ = length > 0 && ::fallocate(file_.Fd(), 0, 0, static_cast<off_t>(length)) == 0;
+  return true;
 }
 
 bool FileSink::Append(std::span<const std::uint8_t> bytes) {
@@ -31,6 +38,12 @@ bool FileSink::Append(std::span<const std::uint8_t> bytes) {
 }
 
 bool FileSink::Commit() {
+  // A read that ended early keeps only what arrived.
+  if (reserved_ && ::ftruncate(file_.Fd(), static_cast<off_t>(written_)) != 0) {
+    error_ = errno;
+    file_.Abandon();
+    return false;
+  }
   return file_.Commit();
 }
 

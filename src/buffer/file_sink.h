@@ -34,6 +34,7 @@ class FileSink final : public ByteSink {
   ReplacementFile file_;
   std::uint64_t written_ = 0;
   int error_ = 0;
+  bool reserved_ = false;  // Begin took the blocks for the whole length
 };
 
 }  // namespace tarvix
