@@ -56,6 +56,7 @@ int CheckNew(Context& c) {
       return UsageError("check-new takes only --url URL");
     }
   }
+  if (!c.CheckFiles({}, {}, true, true)) return kExitFailed;
   CliHost host(CliHostOptions::FromTerminal(c.options().yes), SystemLocalTime, &c.state());
   // The programmer is looked for only once the document is in, as the window does.
   std::optional<Device> device;
@@ -72,6 +73,7 @@ int CheckNew(Context& c) {
   ExchangeInterrupt interrupt;
   ExchangeControl control(config.timeout, &interrupt.cancel, StepPrinter());
   const UpdateCheckResult r = RunUpdateCheck(config, firmware, control);
+  if (device && !FinishTrace(*device, c.options())) c.FailAfterwards();
   if (r.cancelled) return InterruptedExit();
   ShowUpdateCheckBoxes(r, host);
 
@@ -138,6 +140,8 @@ int Feedback(Context& c) {
     }
   }
   if (!have_problem) return UsageError("feedback needs --problem TEXT");
+  if (!config.ca_file.empty() && !c.CheckFiles({{"--cafile", config.ca_file}}, {}, false, false))
+    return kExitFailed;
 
   ExchangeInterrupt interrupt;
   ExchangeControl control(config.timeout, &interrupt.cancel, StepPrinter());
