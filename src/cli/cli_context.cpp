@@ -7,6 +7,8 @@
 #include <iostream>
 #include <set>
 
+#include "cli/terminal_output.h"
+
 namespace tarvix::cli {
 namespace {
 
@@ -153,32 +155,35 @@ int UsageError(const std::string& message) {
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
-  for (const char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char buf[8];
-          std::snprintf(buf, sizeof buf, "\\u%04x", c);
-          out += buf;
-        } else {
-          out += c;
-        }
+  char code[8];
+  for (std::size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const std::size_t n = Utf8SequenceLength(std::string_view(text).substr(i));
+    if (n == 0) {
+      out += "\xEF\xBF\xBD";  // U+FFFD for a byte that is no UTF-8 (a file name's)
+      ++i;
+      continue;
     }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c < 0x20 || c == 0x7F ||
+               (n == 2 && c == 0xC2 && static_cast<unsigned char>(text[i + 1]) < 0xA0)) {
+      // Control characters, C1 included, as escapes: valid JSON that stays text on a
+      // terminal too.
+      std::snprintf(code, sizeof code, "\\u%04x",
+                    n == 2 ? static_cast<unsigned char>(text[i + 1]) : c);
+      out += code;
+    } else {
+      out.append(text, i, n);
+    }
+    i += n;
   }
   return out + "\"";
 }

@@ -92,7 +92,8 @@ struct Registration {
 // Usage error: prints the message and the usage line, returns kExitUsage.
 int UsageError(const std::string& message);
 
-// JSON string literal for `text` (UTF-8 kept as is).
+// JSON string literal for `text`: valid UTF-8 kept, control characters escaped, and
+// every byte that is no UTF-8 replaced by U+FFFD, so the output is always valid JSON.
 std::string JsonString(const std::string& text);
 [[nodiscard]] inline const char* JsonBool(bool b) {
   return b ? "true" : "false";

@@ -8,6 +8,8 @@
 #include <iostream>
 #include <string>
 
+#include "cli/terminal_output.h"
+
 namespace tarvix::cli {
 
 namespace {
@@ -57,12 +59,7 @@ CliHostOptions CliHostOptions::FromTerminal(bool yes) {
 }
 
 std::string TerminalText(std::string_view text) {
-  std::string out;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
-  }
-  return out;
+  return EscapeControls(text);
 }
 
 std::string MinutesSeconds(std::int64_t seconds) {
@@ -77,7 +74,8 @@ CliHost::CliHost(CliHostOptions options, LocalTimeSource clock, MainState* state
 }
 
 std::ostream& CliHost::Err() {
-  return options_.err != nullptr ? *options_.err : std::cerr;
+  // The host escapes what it prints itself; its own bar and line refreshes must not be.
+  return options_.err != nullptr ? *options_.err : OwnSequences();
 }
 
 std::int64_t CliHost::NowMs() const {
@@ -118,7 +116,7 @@ BoxAnswer CliHost::MessageBox(std::string_view text, std::string_view title, Box
     return BoxAnswer::kOk;
   }
   const bool redraw = ClearBar();
-  Err() << title << ": " << TerminalText(text) << "\n";
+  Err() << TerminalText(title) << ": " << TerminalText(text) << "\n";
   echoed_is_last_ = false;
   BoxAnswer answer = BoxAnswer::kOk;
   const bool yes_no = buttons == BoxButtons::kYesNo || buttons == BoxButtons::kYesNoCancel;
@@ -231,7 +229,7 @@ void CliHost::DrawBar() {
   Err() << "\r\x1b[K[" << std::string(filled, '#') << std::string(kBarWidth - filled, '-') << "] ";
   // The operations' captions carry the percentage already ("Read13%").
   if (bar_.caption.find('%') == std::string::npos) Err() << bar_.position << "% ";
-  Err() << bar_.caption;
+  Err() << TerminalText(bar_.caption);
   const std::int64_t elapsed = NowMs() - bar_started_ms_;
   if (bar_.position > 0 && bar_.position < 100 && elapsed >= kEtaAfterMs) {
     const std::int64_t left_ms = elapsed * (100 - bar_.position) / bar_.position;

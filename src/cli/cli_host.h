@@ -92,7 +92,7 @@ class CliHost : public HostModel {
   std::string bar_word_;  // the caption without its number: a new word is a new step
 };
 
-// "\r\n" as a terminal wants it ("\n").
+// A text as a terminal wants it: "\r\n" as "\n", control characters escaped.
 [[nodiscard]] std::string TerminalText(std::string_view text);
 
 // "m:ss" of a number of seconds.

@@ -135,6 +135,8 @@ int Feedback(Context& c) {
         return UsageError("--server takes HOST:PORT");
     } else if (args[i] == "--cafile") {
       if (!TakeValue(args, i, config.ca_file)) return UsageError("--cafile needs a file");
+    } else if (args[i] == "--allow-plain-login") {
+      config.allow_plain_login = true;
     } else {
       return UsageError("feedback: unknown argument " + args[i]);
     }
@@ -164,7 +166,10 @@ const Registration kCheckNew{
 const Registration kFeedback{
     {"feedback",
      "feedback --problem TEXT [--theme T] [--contact C] [--server HOST:PORT] [--cafile FILE]\n"
-     "                         mail a problem report to the maker's support",
+     "         [--allow-plain-login]\n"
+     "                         mail a problem report to the maker's support; the login\n"
+     "                         goes over STARTTLS only, unless --allow-plain-login (a\n"
+     "                         test server)",
      Feedback}};
 
 }  // namespace

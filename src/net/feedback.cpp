@@ -54,6 +54,7 @@ FeedbackResult SendFeedback(const FeedbackForm& form, const FeedbackConfig& conf
   client.SetMailer(config.mailer);
   client.SetBody(FeedbackBody(form));
   client.SetTrustedCertificates(config.ca_file);
+  client.AllowPlainLogin(config.allow_plain_login);
   if (clock) client.SetClock(std::move(clock));
 
   result.sent = client.Send(control);

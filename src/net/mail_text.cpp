@@ -12,6 +12,10 @@ namespace {
 // Bytes per encoded word: 45 bytes are 60 Base64 characters, so a word stays within
 // the 75 characters a header word may have.
 constexpr std::size_t kEncodedWordBytes = 45;
+// Longest line a server must take, without its CR LF.
+constexpr std::size_t kLongestLine = 998;
+// Longest quoted-printable line, its soft-break "=" included.
+constexpr std::size_t kQuotedLine = 76;
 
 bool IsContinuationByte(char c) {
   return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -91,6 +95,65 @@ std::string DotStuffed(std::string_view text) {
     if (line_start && text[i] == '.') out += '.';
     out += text[i];
     line_start = text[i] == '\n' && i > 0 && text[i - 1] == '\r';
+  }
+  return out;
+}
+
+BodyEncoding ChooseBodyEncoding(std::string_view crlf_text) {
+  std::size_t line = 0;  // bytes of the current line as it goes out
+  for (std::size_t i = 0; i < crlf_text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(crlf_text[i]);
+    if (c == '\r' && i + 1 < crlf_text.size() && crlf_text[i + 1] == '\n') {
+      line = 0;
+      ++i;
+      continue;
+    }
+    // A bare CR or LF, NUL and 8-bit bytes have no place in 7-bit text; a line that
+    // begins with "." grows by one when it is dot-stuffed.
+    if (c == 0 || c == '\r' || c == '\n' || c >= 0x80) return BodyEncoding::kQuotedPrintable;
+    if (line == 0 && c == '.') ++line;
+    if (++line > kLongestLine) return BodyEncoding::kQuotedPrintable;
+  }
+  return BodyEncoding::k7bit;
+}
+
+std::string_view EncodingName(BodyEncoding encoding) {
+  return encoding == BodyEncoding::kQuotedPrintable ? "quoted-printable" : "7bit";
+}
+
+std::string EncodedBody(std::string_view crlf_text, BodyEncoding encoding) {
+  if (encoding == BodyEncoding::k7bit) return std::string(crlf_text);
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(crlf_text.size() * 2);
+  std::size_t column = 0;
+  for (std::size_t i = 0; i < crlf_text.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(crlf_text[i]);
+    if (c == '\r' && i + 1 < crlf_text.size() && crlf_text[i + 1] == '\n') {
+      out += "\r\n";  // a line end of the text stays one
+      column = 0;
+      ++i;
+      continue;
+    }
+    // A blank before a line end would be lost on the way: it is encoded there.
+    const bool line_end =
+        i + 1 == crlf_text.size() ||
+        (crlf_text[i + 1] == '\r' && i + 2 < crlf_text.size() && crlf_text[i + 2] == '\n');
+    const bool literal =
+        (c >= 33 && c <= 126 && c != '=') || ((c == ' ' || c == '\t') && !line_end);
+    const std::size_t width = literal ? 1 : 3;
+    if (column + width > kQuotedLine - 1) {
+      out += "=\r\n";
+      column = 0;
+    }
+    if (literal) {
+      out += static_cast<char>(c);
+    } else {
+      out += '=';
+      out += kHex[c >> 4];
+      out += kHex[c & 0x0F];
+    }
+    column += width;
   }
   return out;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,5 +28,17 @@ namespace tarvix {
 
 // True when every byte is 7-bit.
 [[nodiscard]] bool IsAscii(std::string_view text);
+
+// How a body (lines ending in CR LF) goes on the wire. As it is only when it is
+// 7-bit text whose lines stay within the 998 bytes a server takes; otherwise
+// quoted-printable, so that every text arrives whatever its bytes and line lengths
+// while its ASCII stays readable.
+enum class BodyEncoding : std::uint8_t { k7bit, kQuotedPrintable };
+[[nodiscard]] BodyEncoding ChooseBodyEncoding(std::string_view crlf_text);
+// The Content-Transfer-Encoding value: "7bit" or "quoted-printable".
+[[nodiscard]] std::string_view EncodingName(BodyEncoding encoding);
+// The body as sent before dot-stuffing: unchanged, or quoted-printable in lines of at
+// most 76 characters (a soft break "=" ends the pieces of a longer line).
+[[nodiscard]] std::string EncodedBody(std::string_view crlf_text, BodyEncoding encoding);
 
 }  // namespace tarvix

@@ -43,6 +43,8 @@ struct FeedbackConfig {
   std::string mailer = kMailerName;
   // Certificates trusted for STARTTLS (a PEM file); empty: the system's store.
   std::string ca_file;
+  // The login may go out in the clear to a server without STARTTLS (a test server).
+  bool allow_plain_login = false;
   std::chrono::milliseconds timeout = kNetTimeout;
 
   [[nodiscard]] static FeedbackConfig Default();

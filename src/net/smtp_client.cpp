@@ -12,6 +12,7 @@
 #include "net/base64.h"
 #include "net/mail_text.h"
 #include "net/smtp_error.h"
+#include "net/smtp_reply.h"
 
 namespace tarvix {
 
@@ -88,11 +89,11 @@ bool SmtpClient::Command(std::string_view text, ExchangeControl& control) {
 
 int SmtpClient::ReadReply(ExchangeControl& control) {
   reply_.clear();
-  std::string pending;  // the part of a line not yet ended
-  const std::size_t keep = receive_buffer_.size() - 1;
+  SmtpReplyReader reader(receive_buffer_.size() - 1);
   for (;;) {
     std::size_t got = 0;
-    const IoResult r = connection_.ReceiveSome(receive_buffer_.data(), keep, got, control);
+    const IoResult r =
+        connection_.ReceiveSome(receive_buffer_.data(), receive_buffer_.size() - 1, got, control);
     if (r == IoResult::kClosed) {
       Fail(smtp_error::kConnectionClosed, connection_.Error());
       return -1;
@@ -101,26 +102,10 @@ int SmtpClient::ReadReply(ExchangeControl& control) {
       Fail(smtp_error::kReceiveFailed, connection_.Error());
       return -1;
     }
-    pending.append(receive_buffer_.data(), got);
-    // A reply may come in pieces and run over several lines; it ends with the line
-    // whose code is not followed by "-".
-    for (std::size_t end; (end = pending.find('\n')) != std::string::npos;) {
-      std::string line = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      if (reply_.size() + line.size() < keep) reply_ += line + "\n";
-      if (line.size() < 4 || line[3] != '-') {
-        // Whatever follows the reply was not asked for; it must not be taken as the
-        // next reply (nor survive into a TLS session).
-        int code = 0;
-        for (std::size_t i = 0; i < 3 && i < line.size(); ++i) {
-          if (!std::isdigit(static_cast<unsigned char>(line[i]))) return 0;
-          code = code * 10 + (line[i] - '0');
-        }
-        return line.size() >= 3 ? code : 0;
-      }
+    if (reader.Take(std::string_view(receive_buffer_.data(), got))) {
+      reply_ = reader.Text();
+      return reader.Code();
     }
-    if (pending.size() > keep) pending.erase(4);  // an endless line: keep its code
   }
 }
 
@@ -131,17 +116,14 @@ bool SmtpClient::Ehlo(const std::string& host_name, ExchangeControl& control) {
   const int code = ReadReply(control);
   if (code < 0) return false;
   if (code != 250) return Fail(smtp_error::kEhloFailed, reply_);
-  // "250-STARTTLS" (or "250 STARTTLS" last) among the extension lines.
-  offers_starttls_ = false;
-  std::size_t start = 0;
-  for (std::size_t end; (end = reply_.find('\n', start)) != std::string::npos; start = end + 1) {
-    if (end - start <= 4) continue;
-    std::string keyword = reply_.substr(start + 4, end - start - 4);
-    keyword.resize(std::min(keyword.size(), keyword.find(' ')));
-    for (char& c : keyword) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    if (keyword == "STARTTLS") offers_starttls_ = true;
-  }
+  offers_starttls_ = OffersStartTls(reply_);
   return true;
+}
+
+std::string SmtpClient::BodyText() const {
+  // Bare line ends become CR LF: SMTP needs them, and a lone LF before "." is how
+  // a second message is smuggled past a server.
+  return WithCrLf(body_) + "\r\n";
 }
 
 std::optional<std::string> SmtpClient::BuildHeader() {
@@ -181,7 +163,8 @@ std::optional<std::string> SmtpClient::BuildHeader() {
   }
   h += "MIME-Version: 1.0\r\n";
   h += "Content-type: text/plain; charset=UTF-8\r\n";
-  h += std::string("Content-Transfer-Encoding: ") + (IsAscii(body_) ? "7bit" : "8bit") + "\r\n";
+  h += "Content-Transfer-Encoding: " + std::string(EncodingName(ChooseBodyEncoding(BodyText()))) +
+       "\r\n";
   h += "\r\n";
   return h;
 }
@@ -227,6 +210,9 @@ bool SmtpClient::Exchange(ExchangeControl& control) {
       return Fail(e::kEhloFailed, connection_.Error());
     // The server forgets everything it was told before the handshake.
     if (!Ehlo(host_name, control)) return false;
+  } else if (!allow_plain_login_) {
+    // No STARTTLS may mean a man in the middle took it out of the reply.
+    return Fail(e::kPlainLoginRefused, "the server offers no STARTTLS: " + reply_);
   }
 
   control.Step("AUTH LOGIN");
@@ -279,9 +265,8 @@ bool SmtpClient::Exchange(ExchangeControl& control) {
   const std::optional<std::string> header = BuildHeader();
   if (!header) return false;
   if (!Command(*header, control)) return false;
-  // Bare line ends become CR LF: SMTP needs them, and a lone LF before "." is how
-  // a second message is smuggled past a server.
-  const std::string body = DotStuffed(WithCrLf(body_) + "\r\n");
+  const std::string text = BodyText();
+  const std::string body = DotStuffed(EncodedBody(text, ChooseBodyEncoding(text)));
   for (std::size_t at = 0; at < body.size(); at += kSmtpBufferSize)
     if (!Command(std::string_view(body).substr(at, kSmtpBufferSize), control)) return false;
   if (!Command("\r\n.\r\n", control)) return false;

@@ -1,5 +1,5 @@
-// A small SMTP client: one mail, sent with AUTH LOGIN, over STARTTLS when the
-// server offers it. Every step that fails ends the send with its own error code
+// A small SMTP client: one mail, sent with AUTH LOGIN over STARTTLS (in the clear only
+// where plain login is allowed). Every step that fails ends the send with its own error code
 // (smtp_error.h); LastError() keeps it and Detail() says more for diagnostics.
 #pragma once
 
@@ -54,6 +54,9 @@ class SmtpClient {
   void SetPriority(int priority) { priority_ = priority; }
   // An empty or malformed address records 206 and is refused (false).
   bool AddRecipient(std::string address, std::string name = {});
+  // Whether the login may go out in the clear to a server that offers no STARTTLS
+  // (off: the send ends with 407 before AUTH).
+  void AllowPlainLogin(bool allow) { allow_plain_login_ = allow; }
   // Certificates trusted for STARTTLS (PEM file); empty: the system's store.
   void SetTrustedCertificates(std::string ca_file) { ca_file_ = std::move(ca_file); }
   // Where the Date header's time comes from (the system clock by default).
@@ -75,6 +78,8 @@ class SmtpClient {
 
  private:
   bool Fail(int code, std::string detail = {});
+  // The body with CR LF line ends and its closing line end, before any encoding.
+  [[nodiscard]] std::string BodyText() const;
   // One command, written whole; false (102) when it cannot be sent.
   bool Command(std::string_view text, ExchangeControl& control);
   // One whole reply; its code, or -1 after recording 400 or 103.
@@ -88,6 +93,7 @@ class SmtpClient {
   int priority_ = mail_priority::kNormal;
   std::vector<MailRecipient> recipients_;
   std::string ca_file_;
+  bool allow_plain_login_ = false;
   WallClock clock_;
 
   std::vector<char> receive_buffer_;

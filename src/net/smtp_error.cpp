@@ -35,6 +35,7 @@ const std::vector<std::pair<int, std::string_view>>& SmtpErrorTable() {
       {404, "Bad login or password."},
       {405, "Undefined xyz SMTP response."},
       {406, "Lack of memory."},
+      {407, "Server offers no encryption: login not sent."},
   };
   return kTable;
 }

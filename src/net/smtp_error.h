@@ -40,6 +40,7 @@ inline constexpr int kMessageTooBig = 403;
 inline constexpr int kBadLoginOrPassword = 404;
 inline constexpr int kUndefinedResponse = 405;
 inline constexpr int kLackOfMemory = 406;
+inline constexpr int kPlainLoginRefused = 407;
 }  // namespace smtp_error
 
 // Every code with its text, in the order users see them listed.

@@ -83,7 +83,7 @@ TEST(CliCheckNew, WithoutAProgrammerOnlyTheFirmwareLineFails) {
 TEST(CliFeedback, SendsAndSaysSo) {
   ScriptedSmtpServer server;
   const auto r = RunCli({"feedback", "--problem", "line one\nline two", "--theme", "T", "--server",
-                         server.Address()});
+                         server.Address(), "--allow-plain-login"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "send succeed!   \n");
   ASSERT_TRUE(server.WaitDone());
@@ -97,16 +97,26 @@ TEST(CliFeedback, SendsAndSaysSo) {
 }
 
 TEST(CliFeedback, FailuresPrintTheSorryTextAndTheCode) {
+  // Without STARTTLS the login is not sent unless the command line allows it.
+  ScriptedSmtpServer plain;
+  const auto refused = RunCli({"feedback", "--problem", "p", "--server", plain.Address()});
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_EQ(refused.out, "sorry:Server offers no encryption: login not sent.\n");
+  ASSERT_TRUE(plain.WaitDone());
+  EXPECT_EQ(plain.Received().find("AUTH"), std::string::npos);
+
   ScriptedSmtpServer server;
   server.Reply(SmtpStep::kPassword, "535 5.7.8 no\r\n");
-  const auto r = RunCli({"feedback", "--problem", "p", "--server", server.Address()});
+  const auto r =
+      RunCli({"feedback", "--problem", "p", "--server", server.Address(), "--allow-plain-login"});
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "sorry:Bad login or password.\n");
   EXPECT_NE(r.err.find("535 5.7.8 no"), std::string::npos) << r.err;
 
   ScriptedSmtpServer again;
   again.Reply(SmtpStep::kPassword, "535 5.7.8 no\r\n");
-  const auto json = RunCli({"--json", "feedback", "--problem", "p", "--server", again.Address()});
+  const auto json = RunCli(
+      {"--json", "feedback", "--problem", "p", "--server", again.Address(), "--allow-plain-login"});
   EXPECT_EQ(json.status, 1);
   EXPECT_EQ(json.out.rfind("{\"ok\":false,\"status\":\"\",\"error_code\":404,"
                            "\"text\":\"sorry:Bad login or password.\",",

@@ -40,6 +40,7 @@ class NetDialogsTest : public WindowFixture {
     FeedbackConfig config = FeedbackConfig::Default();
     config.server = server.Host();
     config.port = server.Port();
+    config.allow_plain_login = true;
     config.timeout = std::chrono::seconds(20);
     D().SetFeedbackConfig(config);
   }

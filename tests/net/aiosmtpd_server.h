@@ -30,10 +30,11 @@ struct ReceivedMail {
 
 class AiosmtpdServer {
  public:
-  // `certificate` and `key` empty: a plain server without STARTTLS.
+  // `certificate` and `key` empty: a plain server without STARTTLS. With
+  // `starttls_last` its EHLO reply names STARTTLS on its last line.
   AiosmtpdServer(const std::filesystem::path& folder, const std::string& user,
                  const std::string& password, const std::filesystem::path& certificate = {},
-                 const std::filesystem::path& key = {})
+                 const std::filesystem::path& key = {}, bool starttls_last = false)
       : port_file_(folder / "smtp.port"), out_(folder / "mails") {
     std::filesystem::create_directories(out_);
     std::vector<std::string> args = {"/usr/bin/python3",
@@ -49,6 +50,7 @@ class AiosmtpdServer {
     if (!certificate.empty()) {
       args.insert(args.end(), {"--cert", certificate.string(), "--key", key.string()});
     }
+    if (starttls_last) args.push_back("--starttls-last");
     std::vector<char*> argv;
     for (std::string& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);

@@ -1,4 +1,5 @@
-// Reading back what the mail code encodes: Base64 and UTF-8 encoded header words.
+// Reading back what the mail code encodes: Base64, quoted-printable and UTF-8 encoded
+// header words.
 #pragma once
 
 #include <openssl/evp.h>
@@ -21,6 +22,22 @@ inline std::string Base64Decode(std::string_view text) {
   else if (text.ends_with("="))
     size -= 1;
   out.resize(size);
+  return out;
+}
+
+// A quoted-printable body decoded: soft breaks removed, "=XX" made bytes.
+inline std::string QuotedPrintableDecode(std::string_view text) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '=') {
+      out += text[i];
+    } else if (text.substr(i + 1, 2) == "\r\n") {
+      i += 2;
+    } else {
+      out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+      i += 2;
+    }
+  }
   return out;
 }
 

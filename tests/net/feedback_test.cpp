@@ -8,6 +8,7 @@
 
 #include "net/aiosmtpd_server.h"
 #include "net/decode.h"
+#include "net/mail_text.h"
 #include "net/scripted_smtp_server.h"
 #include "net/test_certificate.h"
 #include "operations/operation_fixture.h"
@@ -29,6 +30,7 @@ FeedbackConfig ConfigFor(std::uint16_t port) {
   c.login = kUser;
   c.password = kPassword;
   c.support_address = "support@maker.test";
+  c.allow_plain_login = true;  // the test servers speak plain unless a test gives a certificate
   c.timeout = 20s;
   return c;
 }
@@ -68,6 +70,13 @@ ParsedMail Parse(const std::string& content) {
   return m;
 }
 
+// A quoted-printable body decoded (as stored: the text, its closing line end, and the
+// empty line before the final ".").
+std::string DecodedBody(const ParsedMail& m) {
+  EXPECT_EQ(m.values.at("Content-Transfer-Encoding"), "quoted-printable");
+  return testing::QuotedPrintableDecode(m.body);
+}
+
 class FeedbackMail : public ::testing::Test {
  protected:
   testing::ScratchFolder dir_;
@@ -103,11 +112,31 @@ TEST_F(FeedbackMail, SentWithAuthLoginArrivesAsTyped) {
   EXPECT_EQ(m.values.at("To"), "<support@maker.test>");
   EXPECT_EQ(testing::DecodeHeaderWords(m.values.at("Subject")), "VRNT_Halcyrin 反馈主题:写入失败");
   EXPECT_EQ(m.values.at("Content-type"), "text/plain; charset=UTF-8");
-  EXPECT_EQ(m.values.at("Content-Transfer-Encoding"), "8bit");
   // The line of a single "." arrives intact, every line end is CR LF.
-  EXPECT_EQ(m.body,
+  EXPECT_EQ(DecodedBody(m),
             "VRNT_Tarvix V2.x:\r\n第一行\r\n.\r\nsecond line\r\n"
             "------------------联系方式-------------------\r\ntel 123\r\n\r\n");
+}
+
+// A server refuses lines over 998 bytes ("500 Line too long"); whatever the user
+// types, however long its lines, arrives byte for byte.
+TEST_F(FeedbackMail, LongLinesAndMixedTextArriveByteForByte) {
+  std::string mixed;
+  for (int i = 0; i < 3000; ++i) mixed += "芯片 chip " + std::to_string(i) + " 写入失败. ";
+  const std::vector<FeedbackForm> forms = {{std::string(2000, 't'), std::string(120000, 'x'), "c"},
+                                           {"中文 theme", mixed + "\n." + mixed, mixed}};
+  for (const FeedbackForm& form : forms) {
+    testing::ScratchFolder dir;
+    AiosmtpdServer server(dir.path, kUser, kPassword);
+    ASSERT_TRUE(server.Running());
+    const FeedbackResult r = Send(form, ConfigFor(server.Port()));
+    ASSERT_TRUE(r.sent) << r.box.text << " / " << r.detail;
+    const auto mails = server.Mails();
+    ASSERT_EQ(mails.size(), 1u);
+    const ParsedMail m = Parse(mails[0].content);
+    EXPECT_EQ(DecodedBody(m), WithCrLf(FeedbackBody(form)) + "\r\n\r\n");
+    EXPECT_EQ(testing::DecodeHeaderWords(m.values.at("Subject")), FeedbackSubject(form));
+  }
 }
 
 TEST_F(FeedbackMail, EmptyThemeAndContactArriveAsNull) {
@@ -156,25 +185,31 @@ TEST_F(FeedbackMail, AWrongPasswordIsReportedAsSuch) {
 
 TEST_F(FeedbackMail, StartTlsWithATestCertificate) {
   const testing::TestCertificate cert = testing::MakeTestCertificate(dir_.path, "smtp");
-  ASSERT_TRUE(cert.ok);
-  AiosmtpdServer server(dir_.path, kUser, kPassword, cert.certificate, cert.key);
-  ASSERT_TRUE(server.Running());
-  FeedbackConfig config = ConfigFor(server.Port());
-  config.ca_file = cert.certificate.string();
-  const FeedbackResult r = Send({"tls", "over TLS", "x"}, config);
-  ASSERT_TRUE(r.sent) << r.box.text << " / " << r.detail;
-  EXPECT_TRUE(r.secure);
-  const auto mails = server.Mails();
-  ASSERT_EQ(mails.size(), 1u);
-  EXPECT_TRUE(mails[0].tls);
-  EXPECT_TRUE(mails[0].authenticated);
+  const testing::TestCertificate stranger = testing::MakeTestCertificate(dir_.path, "stranger");
+  ASSERT_TRUE(cert.ok && stranger.ok);
+  // aiosmtpd names STARTTLS among its EHLO lines; other servers name it last.
+  for (const bool starttls_last : {false, true}) {
+    testing::ScratchFolder dir;
+    AiosmtpdServer server(dir.path, kUser, kPassword, cert.certificate, cert.key, starttls_last);
+    ASSERT_TRUE(server.Running());
+    FeedbackConfig config = ConfigFor(server.Port());
+    config.allow_plain_login = false;
+    config.ca_file = cert.certificate.string();
+    const FeedbackResult r = Send({"tls", "over TLS", "x"}, config);
+    ASSERT_TRUE(r.sent) << starttls_last << ": " << r.box.text << " / " << r.detail;
+    EXPECT_TRUE(r.secure);
+    const auto mails = server.Mails();
+    ASSERT_EQ(mails.size(), 1u);
+    EXPECT_TRUE(mails[0].tls);
+    EXPECT_TRUE(mails[0].authenticated);
 
-  // The same server refuses the login to a client that does not trust it.
-  config.ca_file = testing::MakeTestCertificate(dir_.path, "stranger").certificate.string();
-  const FeedbackResult refused = Send({"tls", "over TLS", "x"}, config);
-  EXPECT_FALSE(refused.sent);
-  EXPECT_EQ(refused.box.text, "sorry:Server returned error after sending EHLO.");
-  EXPECT_EQ(server.Mails().size(), 1u);
+    // The same server refuses the login to a client that does not trust it.
+    config.ca_file = stranger.certificate.string();
+    const FeedbackResult refused = Send({"tls", "over TLS", "x"}, config);
+    EXPECT_FALSE(refused.sent);
+    EXPECT_EQ(refused.box.text, "sorry:Server returned error after sending EHLO.");
+    EXPECT_EQ(server.Mails().size(), 1u);
+  }
 }
 
 TEST(FeedbackForm, AnEmptyProblemSendsNothing) {

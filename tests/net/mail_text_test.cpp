@@ -86,9 +86,9 @@ TEST(BodyText, LinesThatBeginWithADotGetOneMore) {
 
 TEST(SmtpErrors, TableInOrderAndUnknownCodes) {
   const auto& table = SmtpErrorTable();
-  ASSERT_EQ(table.size(), 31u);
+  ASSERT_EQ(table.size(), 32u);
   EXPECT_EQ(table.front().first, 0);
-  EXPECT_EQ(table.back().first, 406);
+  EXPECT_EQ(table.back().first, 407);
   for (std::size_t i = 1; i < table.size(); ++i) EXPECT_LT(table[i - 1].first, table[i].first);
   EXPECT_EQ(SmtpErrorText(0), "");
   EXPECT_EQ(SmtpErrorText(203), "Undefined at least one reciepent.");

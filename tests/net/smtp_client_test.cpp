@@ -44,6 +44,7 @@ void Fill(SmtpClient& client, const std::string& host, std::uint16_t port) {
   client.SetMailer("TestMailer");
   client.SetBody("Body line");
   client.SetClock([] { return kSentAt; });
+  client.AllowPlainLogin(true);  // the scripted server speaks plain unless told otherwise
 }
 
 bool SendTo(SmtpClient& client, std::chrono::milliseconds timeout = 10s) {
@@ -84,6 +85,19 @@ TEST(SmtpClient, PlainExchangeByteForByte) {
                                    "Body line\r\n"
                                    "\r\n.\r\n"
                                    "QUIT\r\n");
+}
+
+// A STARTTLS a man in the middle took out of the reply must not get the password.
+TEST(SmtpClient, WithoutStartTlsNoLoginGoesOutUnlessAllowed) {
+  ScriptedSmtpServer server;
+  SmtpClient client;
+  Fill(client, server.Host(), server.Port());
+  client.AllowPlainLogin(false);
+  EXPECT_FALSE(SendTo(client));
+  EXPECT_EQ(client.LastError(), smtp_error::kPlainLoginRefused);
+  EXPECT_EQ(client.LastErrorText(), "Server offers no encryption: login not sent.");
+  ASSERT_TRUE(server.WaitDone());
+  EXPECT_EQ(server.Received(), "EHLO " + HostName() + "\r\n");
 }
 
 struct StepFailure {
@@ -211,6 +225,7 @@ TEST(SmtpClient, MissingFieldsRecordTheirCodes) {
     client.SetLogin("a@b.test");
     client.SetPassword("p");
     client.SetSenderAddress("a@b.test");
+    client.AllowPlainLogin(true);
     EXPECT_FALSE(client.AddRecipient(""));
     EXPECT_EQ(client.LastError(), smtp_error::kUndefinedRecipientMail);
     EXPECT_FALSE(client.AddRecipient("x@y.test>\r\nRCPT TO:<z@y.test"));
@@ -275,7 +290,8 @@ TEST(SmtpClient, HeaderVariants) {
   client.SetPriority(7);
   EXPECT_NE(client.BuildHeader()->find("X-Priority: 3 (Normal)\r\n"), std::string::npos);
   client.SetBody("中文");
-  EXPECT_NE(client.BuildHeader()->find("Content-Transfer-Encoding: 8bit\r\n"), std::string::npos);
+  EXPECT_NE(client.BuildHeader()->find("Content-Transfer-Encoding: quoted-printable\r\n"),
+            std::string::npos);
 }
 
 TEST(SmtpClient, BodyLinesAreDotStuffedAndLineEndsMadeCrLf) {

@@ -2,7 +2,9 @@
 
 It listens on a free port and writes the port to --port-file once it is ready.
 AUTH LOGIN succeeds only with --user and --password. With --cert and --key it
-offers STARTTLS and refuses AUTH before it. Each mail it takes goes into the folder
+offers STARTTLS and refuses AUTH before it; it lists STARTTLS among its EHLO lines as
+aiosmtpd does, or with --starttls-last on the reply's last line as other servers do.
+Each mail it takes goes into the folder
 --out as N.eml (the content as stored) and N.meta (key=value lines).
 """
 import argparse
@@ -34,6 +36,16 @@ class Recorder:
         return "250 2.0.0 Ok: queued"
 
 
+class StartTlsLast(Recorder):
+    async def handle_EHLO(self, server, session, envelope, hostname, responses):
+        session.host_name = hostname
+        keywords = [r[4:] for r in responses]
+        if "STARTTLS" in keywords:
+            keywords.remove("STARTTLS")
+            keywords.append("STARTTLS")
+        return ["250-" + k for k in keywords[:-1]] + ["250 " + keywords[-1]]
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--port-file", required=True)
@@ -42,6 +54,7 @@ def main():
     parser.add_argument("--password", required=True)
     parser.add_argument("--cert")
     parser.add_argument("--key")
+    parser.add_argument("--starttls-last", action="store_true")
     args = parser.parse_args()
     # aiosmtpd warns about its own use of a deprecated field on every login.
     logging.getLogger("mail.log").setLevel(logging.ERROR)
@@ -59,7 +72,7 @@ def main():
 
     loop = asyncio.new_event_loop()
     asyncio.set_event_loop(loop)
-    handler = Recorder(args.out)
+    handler = (StartTlsLast if args.starttls_last else Recorder)(args.out)
 
     def factory():
         return SMTP(handler, hostname="test.local", tls_context=tls,
