@@ -34,9 +34,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   using namespace tarvix;
   tarvix::fuzz::FuzzInput in(data, size);
   const std::uint8_t choice = in.Byte();
-  const std::size_t caret = in.Byte();
+  const std::uint8_t caret_byte = in.Byte();
   const std::size_t digits = in.Byte() % 24;
   const std::string_view text = in.Rest();
+  const std::size_t caret = caret_byte % (text.size() + 1);  // an edit control's caret
   RecordingHost host;
 
   for (const BoxCheck check : {BoxCheck::kHex, BoxCheck::kMoveToHex, BoxCheck::kDecimal}) {
@@ -54,8 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto expected = Strtoull(text, 10);
     FUZZ_CHECK(expected && *expected == *dec);
   }
-  (void)ValidateFillRequest(text.substr(0, choice % 8), text.substr(choice % 8, 10),
-                            text.substr(choice % 8 + 10));
+  const std::size_t cut = std::min<std::size_t>(choice % 8, text.size());
+  const std::size_t cut2 = std::min<std::size_t>(cut + 10, text.size());
+  (void)ValidateFillRequest(text.substr(0, cut), text.substr(cut, cut2 - cut), text.substr(cut2));
   if (const auto offset = ParseStartOffset(text)) {
     const std::size_t first = text.find_first_not_of(" \t");
     const std::string_view digits_only =

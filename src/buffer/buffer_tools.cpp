@@ -1,6 +1,7 @@
 #include "buffer/buffer_tools.h"
 
 #include <array>
+#include <cstdint>
 #include <cstdio>
 
 #include "buffer/hex_page.h"
@@ -68,6 +69,7 @@ std::optional<std::uint64_t> ParseHexBox(std::string_view text, std::size_t max_
   for (char c : text) {
     if (!IsHex(c)) return std::nullopt;
     c = Upper(c);
+    if (value > UINT64_MAX / 16) return std::nullopt;  // more than 64 bits never wraps round
     value = value * 16 + static_cast<std::uint64_t>(c < 'A' ? c - '0' : c - 'A' + 10);
   }
   return value;
@@ -78,7 +80,9 @@ std::optional<std::uint64_t> ParseDecimalBox(std::string_view text, std::size_t 
   std::uint64_t value = 0;
   for (const char c : text) {
     if (c < '0' || c > '9') return std::nullopt;
-    value = value * 10 + static_cast<std::uint64_t>(c - '0');
+    const auto digit = static_cast<std::uint64_t>(c - '0');
+    if (value > (UINT64_MAX - digit) / 10) return std::nullopt;
+    value = value * 10 + digit;
   }
   return value;
 }

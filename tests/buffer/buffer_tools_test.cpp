@@ -117,6 +117,12 @@ TEST(BufferToolBoxes, KeystrokesThatAreNoDigitAreTakenBack) {
   EXPECT_FALSE(ParseHexBox("", kAddressDigits));
   EXPECT_EQ(ParseDecimalBox("9999999999", kLengthDigits), 9999999999u);
   EXPECT_FALSE(ParseDecimalBox("1 2", kLengthDigits));
+  // A box wide enough for more than 64 bits refuses such a number instead of wrapping
+  // round (found by fuzz/box_numbers).
+  EXPECT_EQ(ParseHexBox("FFFFFFFFFFFFFFFF", 20), UINT64_MAX);
+  EXPECT_FALSE(ParseHexBox("10000000000000000", 20));
+  EXPECT_EQ(ParseDecimalBox("18446744073709551615", 20), UINT64_MAX);
+  EXPECT_FALSE(ParseDecimalBox("18446744073709551616", 20));
 }
 
 TEST(BufferToolBoxes, FillRequestIsCheckedInTheDialogsOrder) {
