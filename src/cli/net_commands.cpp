@@ -165,8 +165,8 @@ const Registration kCheckNew{
     {"check-new", "check-new [--url URL]  newest software and firmware versions", CheckNew}};
 const Registration kFeedback{
     {"feedback",
-     "feedback --problem TEXT [--theme T] [--contact C] [--server HOST:PORT] [--cafile FILE]\n"
-     "         [--allow-plain-login]\n"
+     "feedback --problem TEXT [--theme T] [--contact C] [--server HOST:PORT] [--cafile FILE] "
+     "[--allow-plain-login]\n"
      "                         mail a problem report to the maker's support; the login\n"
      "                         goes over STARTTLS only, unless --allow-plain-login (a\n"
      "                         test server)",
