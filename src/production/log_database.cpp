@@ -37,6 +37,8 @@ CREATE TABLE IF NOT EXISTS serial_counter (
   next INTEGER NOT NULL);
 )";
 
+constexpr int kTables = 3;
+
 }  // namespace
 
 LogStatement::LogStatement(sqlite3* db, const char* sql) {
@@ -95,7 +97,18 @@ std::unique_ptr<LogDatabase> LogDatabase::Open(const std::filesystem::path& path
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, busy_timeout_ms);
   // Each committed chip is on the disk before the next one starts.
-  if (!log->Execute("PRAGMA synchronous = FULL", error) ||
+  if (!log->Execute("PRAGMA synchronous = FULL", error)) return nullptr;
+  // A log that has its tables is opened without a write: reading it never waits for
+  // a writer's lock.
+  LogStatement tables(db,
+                      "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                      "('chips', 'serial_numbers', 'serial_counter')");
+  const int step = tables.Step();
+  if (step != SQLITE_ROW) {
+    *error = log->Failure();
+    return nullptr;
+  }
+  if (tables.Integer(0) < kTables &&
       !log->Transaction([&] { return log->Execute(kSchema, error); }, error))
     return nullptr;
   return log;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sqlite3.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -156,8 +157,20 @@ TEST_F(ProductionLogTest, AWriterKilledMidRunLosesAtMostTheChipInProgress) {
     ASSERT_TRUE(counter.Configure(settings, &error)) << error;
   }
   const pid_t child = ::fork();
-  if (child == 0) RunUntilKilled(path_());
+  if (child == 0) {
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // dies with the test program, whatever befalls it
+    RunUntilKilled(path_());
+  }
+  struct Reaper {
+    pid_t pid;
+    ~Reaper() {
+      if (pid <= 0) return;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reaper{child};
   auto db = Open();
+  ASSERT_TRUE(db);
   std::int64_t seen = 0;
   for (int i = 0; i < 2000 && seen < 15; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -167,6 +180,7 @@ TEST_F(ProductionLogTest, AWriterKilledMidRunLosesAtMostTheChipInProgress) {
   ::kill(child, SIGKILL);
   int status = 0;
   ::waitpid(child, &status, 0);
+  reaper.pid = -1;
   ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself: " << WEXITSTATUS(status);
   ASSERT_GE(seen, 15);
 
