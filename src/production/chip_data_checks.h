@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "operations/chip_data_tap.h"
+#include "production/checksum_worker.h"
 #include "production/diff_list.h"
 #include "production/stream_checksums.h"
 
@@ -34,7 +35,7 @@ class ChipDataChecks final : public ChipDataTap {
 
  private:
   DiffSink* diff_;
-  StreamChecksums stream_;
+  ChecksumWorker stream_;  // the sums are taken beside the operation, not in its way
   std::optional<Checksums> sums_;
   std::optional<DiffCollector> collector_;
   std::uint64_t expected_length_ = 0;

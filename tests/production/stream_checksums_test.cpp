@@ -1,5 +1,6 @@
-// The streamed sums against sha256sum and zlib over the whole input at once, fed in
-// pieces of odd sizes (the pieces must not change the result), twice in a row.
+// The streamed sums, in line and on their own thread, against sha256sum and zlib over
+// the whole input at once, fed in pieces of odd sizes (the pieces must not change the
+// result), twice in a row.
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -10,6 +11,7 @@
 #include <random>
 #include <vector>
 
+#include "production/checksum_worker.h"
 #include "production/stream_checksums.h"
 
 namespace tarvix {
@@ -39,17 +41,20 @@ TEST(StreamChecksumsTest, MatchSha256sumAndZlibWhateverThePieces) {
       static_cast<std::uint32_t>(::crc32(0, bytes.data(), static_cast<uInt>(bytes.size())));
 
   StreamChecksums sums;
+  ChecksumWorker beside;  // the same sums on a thread of their own
   for (int round = 0; round < 2; ++round) {
     std::size_t at = 0;
     for (std::size_t piece = 1; at < bytes.size(); piece = piece * 3 + 1) {
-      const std::size_t n = std::min(piece % 70'001, bytes.size() - at);
+      const std::size_t n = std::min(piece % 700'001, bytes.size() - at);
       sums.Update(std::span(bytes.data() + at, n));
+      beside.Update(std::span(bytes.data() + at, n));
       at += n;
     }
-    const Checksums result = sums.Finish();
-    EXPECT_EQ(result.Sha256Text(), expected_sha);
-    EXPECT_EQ(result.crc32, expected_crc);
-    EXPECT_EQ(result.bytes, bytes.size());
+    for (const Checksums& result : {sums.Finish(), beside.Finish()}) {
+      EXPECT_EQ(result.Sha256Text(), expected_sha);
+      EXPECT_EQ(result.crc32, expected_crc);
+      EXPECT_EQ(result.bytes, bytes.size());
+    }
   }
   char crc_text[9];
   std::snprintf(crc_text, sizeof crc_text, "%08X", expected_crc);
