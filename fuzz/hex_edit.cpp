@@ -22,14 +22,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path& Folder() {
-  static const fs::path folder = [] {
-    const fs::path p =
-        fs::temp_directory_path() / ("tarvix_fuzz_hex_" + std::to_string(::getpid()));
-    fs::create_directories(p);
-    return p;
-  }();
-  return folder;
+// A private folder for the image and the working copy, removed at exit.
+struct Folder {
+  Folder() : path(fs::temp_directory_path() / ("tarvix_fuzz_hex_" + std::to_string(::getpid()))) {
+    fs::create_directories(path);
+  }
+  ~Folder() {
+    std::error_code ec;
+    fs::remove_all(path, ec);
+  }
+  fs::path path;
+};
+
+const fs::path& Scratch() {
+  static const Folder folder;
+  return folder.path;
 }
 
 }  // namespace
@@ -37,19 +44,19 @@ const fs::path& Folder() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace tarvix;
   tarvix::fuzz::FuzzInput in(data, size);
-  const fs::path image = Folder() / "image.bin";
+  const fs::path image = Scratch() / "image.bin";
   {
     std::ofstream out(image, std::ios::binary | std::ios::trunc);
     const std::size_t length = in.Byte() * 5u;  // up to four pages, or nothing
     for (std::size_t i = 0; i < length; ++i) out.put(static_cast<char>(i * 7));
   }
   MainState state;
-  state.paths = Paths::FromBase(Folder());
+  state.paths = Paths::FromBase(Scratch());
   state.chip_capacity = 256u << (in.Byte() % 8);
   RecordingHost host(&state);
   ImageBuffer buffer(state);
   HexPage page(buffer, state, host);
-  ChangeLog log(ChangeLog::PathIn(Folder()));
+  ChangeLog log(ChangeLog::PathIn(Scratch()));
   if (!log.Prepare()) return 0;
   FileLoadSave files(buffer, page, log, host);
   (void)files.Load(image, true);
