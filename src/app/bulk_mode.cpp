@@ -1,5 +1,7 @@
 #include "app/bulk_mode.h"
 
+#include <algorithm>
+
 #include "app/settings.h"
 #include "device/clock.h"
 #include "device/host.h"
@@ -9,6 +11,15 @@ namespace tarvix {
 
 std::string BulkRunningCaption(std::int32_t count) {
   return "Stop bulk " + std::to_string(count) + " (F2)";
+}
+
+std::string BulkStoppedText(std::int32_t count) {
+  return "bulk mode stopped," + std::to_string(count) + " chips finished";
+}
+
+std::string ForeignChipText(const std::string& id_text, const std::string& run_model) {
+  return "not programmed: the chip in the socket (ID " + id_text + ") is not this run's " +
+         run_model;
 }
 
 BulkMode::BulkMode(MainState& state, const Settings& settings, Host& host, CommandState& commands,
@@ -108,16 +119,20 @@ bool ChipInSocket(int result) {
 }  // namespace
 
 BulkWaitResult WaitForNextChip(MainState& state, Clock& clock, Host& host,
-                               const std::function<SocketLook()>& look) {
+                               const std::function<SocketLook()>& look, std::string_view standing) {
   const auto stopped = [&state] {
     return state.bulk_mode.load() == 0 || state.exit_request.load() == 1;
   };
-  std::string shown;
-  std::int64_t shown_at = 0;
+  std::string shown(standing);
+  std::int64_t shown_at = clock.NowMs();
+  bool keep_standing = !standing.empty();
   // One look, and the wait's line for it: changed texts at once, a repeat only to
   // refresh its time stamp.
   const auto look_once = [&] {
     const SocketLook l = look();
+    // The refused chip is still in the socket: its line stays.
+    if (keep_standing && ChipInSocket(l.result)) return l.result;
+    keep_standing = false;
     const bool lost = l.result != -1 && !ChipInSocket(l.result);
     const std::string text = lost && !l.status.empty() ? l.status : kBulkWaitingForChip;
     const std::int64_t now = clock.NowMs();
@@ -156,10 +171,43 @@ BulkWaitResult WaitForNextChip(OperationContext& ctx) {
   OperationContext quiet{ctx.state,    ctx.link,  ctx.packet,    held,
                          ctx.settings, ctx.clock, ctx.catalogue, ctx.selection,
                          ctx.image,    ctx.files, ctx.hex};
-  return WaitForNextChip(ctx.state, ctx.clock, ctx.host, [&] {
-    const int result = ChipRecognition(quiet, true);
-    return held.Take(result);
-  });
+  const std::int32_t run_chip = ctx.state.selected_chip_index.load();
+  std::string refusal;
+  for (;;) {
+    int result = kNoChip;
+    RecognitionFindings found;
+    const BulkWaitResult waited = WaitForNextChip(
+        ctx.state, ctx.clock, ctx.host,
+        [&] {
+          found = {};
+          result = ChipRecognition(quiet, true, &found);
+          return held.Take(result);
+        },
+        refusal);
+    if (waited == BulkWaitResult::kStopped) {
+      // The wait's line would stand for a wait that is over.
+      if (ctx.state.exit_request.load() == 0)
+        ctx.host.ShowStatus(BulkStoppedText(ctx.state.bulk_success_count.load()), false, false);
+      return waited;
+    }
+    // The same model again, as the recognition found it; a family answer (the EEPROMs
+    // tell no model) counts when it left the run's record selected.
+    const bool family_id = found.id_text >= "000001" && found.id_text <= "000004";
+    const bool unknown_id = result == kRecognisedFamily && found.matches.empty() && !family_id;
+    const bool same =
+        ctx.state.selected_chip_index.load() == run_chip && !unknown_id &&
+        (found.matches.empty() ||
+         std::find(found.matches.begin(), found.matches.end(), run_chip) != found.matches.end());
+    if (same) return BulkWaitResult::kNewChip;
+    const ChipRecord* record = run_chip >= 0 && ctx.catalogue.IsValidIndex(run_chip)
+                                   ? &ctx.catalogue.Record(static_cast<std::uint32_t>(run_chip))
+                                   : nullptr;
+    refusal = ForeignChipText(found.id_text, record != nullptr ? record->model : std::string());
+    ctx.host.ShowStatus(refusal, true, true);
+    // The next chip is judged against the run's chip again.
+    if (ctx.state.selected_chip_index.load() != run_chip && record != nullptr)
+      ctx.host.WindowCall([&] { ctx.selection.SelectRecord(run_chip); });
+  }
 }
 
 }  // namespace tarvix

@@ -36,6 +36,13 @@ inline constexpr char kBulkWaitingForChip[] = "waiting for a chip";
 // The refreshed line is shown again at most this often (its time stamp has seconds).
 inline constexpr int kBulkWaitRefreshMs = 1000;
 
+// "bulk mode stopped,%d chips finished": the wait's last line once the user ends it.
+[[nodiscard]] std::string BulkStoppedText(std::int32_t count);
+// A chip that is not the run's (another model, or an ID the catalogue does not
+// know) is refused with this line (red), not programmed and not counted:
+// "not programmed: the chip in the socket (ID %s) is not this run's %s".
+[[nodiscard]] std::string ForeignChipText(const std::string& id_text, const std::string& run_model);
+
 // "Stop bulk %d (F2)" with the chips finished in this run.
 [[nodiscard]] std::string BulkRunningCaption(std::int32_t count);
 
@@ -86,12 +93,16 @@ struct SocketLook {
 // bulk mode is off (or the program is closing).
 // While it waits, `host` shows kBulkWaitingForChip, or the recognition's own status
 // while the programmer is missing (with one warning beep when it goes), each again
-// only when it changes or once a second.
+// only when it changes or once a second. A `standing` line (a refused chip's) stays
+// instead while the chip it is about is still in the socket.
 [[nodiscard]] BulkWaitResult WaitForNextChip(MainState& state, Clock& clock, Host& host,
-                                             const std::function<SocketLook()>& look);
+                                             const std::function<SocketLook()>& look,
+                                             std::string_view standing = {});
 
 // The wait as the program runs it: chip recognition on `ctx`, its status lines held
-// back so that only the wait's own line shows.
+// back so that only the wait's own line shows. The chip the run was made for is the
+// one selected when the wait starts; a different chip put in is refused (ForeignChipText)
+// and the wait goes on for the next. Ended by the user, it says so (BulkStoppedText).
 [[nodiscard]] BulkWaitResult WaitForNextChip(OperationContext& ctx);
 
 }  // namespace tarvix

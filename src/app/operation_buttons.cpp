@@ -46,8 +46,14 @@ const OperationButton* FindOperationButton(int id) {
 }
 
 OperationCommands::OperationCommands(MainState& state, CommandState& commands, Worker& worker,
-                                     BulkMode* bulk)
-    : state_(state), commands_(commands), worker_(worker), bulk_(bulk) {}
+                                     BulkMode* bulk, Host* host)
+    : state_(state), commands_(commands), worker_(worker), bulk_(bulk), host_(host) {}
+
+bool OperationCommands::RefusedInBulkMode() {
+  if (state_.bulk_mode.load() == 0) return false;
+  if (host_ != nullptr) host_->ShowStatus(kBulkModeHoldsTheProgrammer, true, true);
+  return true;
+}
 
 bool OperationCommands::Press(int id) {
   if (id == c::kAuto) {
@@ -75,11 +81,14 @@ void OperationCommands::ButtonPressed(const OperationButton& button) {
     if (stop != nullptr) stop->store(1);
     return;
   }
+  if (RefusedInBulkMode()) return;
+  if (button.command == worker_command::kRead && read_guard_ && !read_guard_()) return;
   if (stop != nullptr) stop->store(0);
   worker_.Give(button.command);
 }
 
 void OperationCommands::AutoPressed() {
+  if (RefusedInBulkMode()) return;
   state_.stop_erase.store(0);
   state_.stop_write.store(0);
   state_.stop_verify.store(0);
@@ -87,6 +96,7 @@ void OperationCommands::AutoPressed() {
 }
 
 void OperationCommands::TestPressed() {
+  if (RefusedInBulkMode()) return;
   worker_.Give(worker_command::kChipTest);
 }
 

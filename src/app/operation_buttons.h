@@ -22,6 +22,11 @@ namespace tarvix {
 class BulkMode;
 class Host;
 
+// A command pressed while bulk mode has the programmer would take the next chip's turn
+// (or wait unseen): it is refused with this red line instead.
+inline constexpr char kBulkModeHoldsTheProgrammer[] =
+    "bulk mode is running! press F2 to stop it first";
+
 // The flag a busy button raises.
 enum class StopRequest : std::uint8_t { kNone, kErase, kWrite, kVerify, kRead, kBlank };
 
@@ -44,7 +49,13 @@ struct OperationButton {
 class OperationCommands {
  public:
   // `bulk` handles the Bulk Mode button (1026); may be null where there is none.
-  OperationCommands(MainState& state, CommandState& commands, Worker& worker, BulkMode* bulk);
+  // `host` shows the refusal of a press while bulk mode runs (none without it).
+  OperationCommands(MainState& state, CommandState& commands, Worker& worker, BulkMode* bulk,
+                    Host* host = nullptr);
+
+  // Asked before a read would replace the image (unsaved edits: save, let go, or
+  // cancel); false keeps the read from starting.
+  void SetReadGuard(std::function<bool()> guard) { read_guard_ = std::move(guard); }
 
   // A click, menu choice or key for command `id`. False when `id` is not one of the
   // operation commands (the caller dispatches it elsewhere).
@@ -59,10 +70,17 @@ class OperationCommands {
   void TestPressed();
 
  private:
+  // Bulk mode has the programmer: says so (red) and returns true.
+  bool RefusedInBulkMode();
+
+ public:
+ private:
   MainState& state_;
   CommandState& commands_;
   Worker& worker_;
   BulkMode* bulk_;
+  Host* host_;
+  std::function<bool()> read_guard_;
 };
 
 // Keys the window looks at before normal dispatch.

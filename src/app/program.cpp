@@ -70,11 +70,14 @@ Program::Program(ProgramOptions options, UsbBackend& backend, Clock& clock, Host
            *catalogue_, selection_, image_,  files_, &hex_},
       worker_(state_, {}),
       bulk_(state_, settings_, host, host.Commands(), worker_),
-      buttons_(state_, host.Commands(), worker_, &bulk_) {
+      buttons_(state_, host.Commands(), worker_, &bulk_, &host) {
   // Paths first: every later step finds its files through them.
   state_.paths = Paths::FromBase(options_.base);
   if (options_.database.empty()) options_.database = state_.paths.database;
   files_.SetChipNameSource([this] { return selection_.CurrentModel(); });
+  buttons_.SetReadGuard([this] { return files_.SettleUnsavedChanges(); });
+  // An operation (or a bulk run) holds the image: the grid takes no edit meanwhile.
+  hex_.SetEditLock([this] { return host_.Commands().AnyBusy() || state_.bulk_mode.load() != 0; });
 
   Worker::Hooks hooks;
   hooks.link_open = [this] { return link_.IsOpen(); };
@@ -90,21 +93,59 @@ Program::~Program() {
 }
 
 void Program::InstallOperations() {
+  // The one table of commands says which routine runs with its pre-check (or
+  // recognition's) flag set; every button, key and menu item reaches these.
+  for (const WorkerCommandInfo& info : WorkerCommandTable()) {
+    const bool flag = info.argument != WorkerArgument::kNone;
+    worker_.SetOperation(info.code, [this, code = info.code, flag] { RunOperation(code, flag); });
+  }
+}
+
+void Program::RunOperation(WorkerCommand code, bool flag) {
   namespace w = worker_command;
-  worker_.SetOperation(w::kWrite, [this] { (void)WriteChip(ctx_, true); });
-  worker_.SetOperation(w::kErase, [this] { (void)EraseChip(ctx_, true); });
-  worker_.SetOperation(w::kRecognition, [this] { (void)ChipRecognition(ctx_, true); });
-  worker_.SetOperation(w::kVerify, [this] { (void)VerifyChip(ctx_, true); });
-  worker_.SetOperation(w::kRead, [this] { (void)ReadChip(ctx_); });
-  worker_.SetOperation(w::kAuto, [this] { (void)AutoSequence(ctx_); });
-  worker_.SetOperation(w::kBlankCheck, [this] { (void)BlankCheck(ctx_); });
-  worker_.SetOperation(w::kFirmwareVersion, [this] { RunFirmwareVersion(); });
-  worker_.SetOperation(w::kChipFill, [this] { (void)RunChipFill(ctx_, chip_fill_); });
-  worker_.SetOperation(w::kViewData, [this] { RunViewData(ctx_, view_data_); });
-  worker_.SetOperation(w::kFirmwareUpgrade, [this] { (void)UpgradeFirmware(ctx_, upgrade_); });
-  worker_.SetOperation(w::kChipTest, [this] { (void)ChipTest(ctx_); });
-  worker_.SetOperation(
-      w::kFind, [this] { (void)RunFindDatas(image_, find_, state_, host_, clock_, *find_view_); });
+  switch (code) {
+    case w::kWrite:
+      (void)WriteChip(ctx_, flag);
+      break;
+    case w::kErase:
+      (void)EraseChip(ctx_, flag);
+      break;
+    case w::kRecognition:
+      (void)ChipRecognition(ctx_, flag);
+      break;
+    case w::kVerify:
+      (void)VerifyChip(ctx_, flag);
+      break;
+    case w::kRead:
+      (void)ReadChip(ctx_);
+      break;
+    case w::kAuto:
+      (void)AutoSequence(ctx_);
+      break;
+    case w::kBlankCheck:
+      (void)BlankCheck(ctx_);
+      break;
+    case w::kFirmwareVersion:
+      RunFirmwareVersion();
+      break;
+    case w::kChipFill:
+      (void)RunChipFill(ctx_, chip_fill_);
+      break;
+    case w::kViewData:
+      RunViewData(ctx_, view_data_);
+      break;
+    case w::kFirmwareUpgrade:
+      (void)UpgradeFirmware(ctx_, upgrade_);
+      break;
+    case w::kChipTest:
+      (void)ChipTest(ctx_);
+      break;
+    case w::kFind:
+      (void)RunFindDatas(image_, find_, state_, host_, clock_, *find_view_);
+      break;
+    default:
+      break;
+  }
 }
 
 struct Program::QuietVersionRequest {
@@ -246,6 +287,21 @@ void Program::ViewDataOk() {
   }
   worker_.Give(worker_command::kViewData);
   if (!options_.worker_thread) worker_.RunUntilIdle();
+}
+
+bool Program::GiveWhenIdle(WorkerCommand code) {
+  if (state_.bulk_mode.load() != 0) {
+    host_.ShowStatus(kBulkModeHoldsTheProgrammer, true, true);
+    return false;
+  }
+  // Without a thread the worker runs on this one and is idle between commands.
+  if (options_.worker_thread && !worker_.Idle()) {
+    host_.ShowStatus(kProgrammerBusy, true, true);
+    return false;
+  }
+  worker_.Give(code);
+  if (!options_.worker_thread) worker_.RunUntilIdle();
+  return true;
 }
 
 void Program::ShowHelpContents(

@@ -43,6 +43,9 @@ inline constexpr char kCloseWhileErasing[] = "chip is erasing,still exist?      
 inline constexpr char kCloseWhileWriting[] = "chip is writing,still exist?      ";
 inline constexpr char kCloseWhileVerifying[] = "file is verifying,still exist?      ";
 inline constexpr char kCloseWhileReading[] = "chip is reading,still exist?      ";
+// A command given while the worker runs another (see GiveWhenIdle).
+inline constexpr char kProgrammerBusy[] =
+    "programmer is busy! please wait for the operation to end";
 
 // The single-instance and sibling-program guards of process start. Returns the
 // program's lock, held for the life of the process, or null after showing why the
@@ -108,6 +111,11 @@ class Program {
   void SetOperation(WorkerCommand code, Worker::Operation operation) {
     worker_.SetOperation(code, std::move(operation));
   }
+  // A command of the window's menus or dialogs (firmware version, chip fill, firmware
+  // upgrade), on the window thread: handed to the worker when it is idle; while an
+  // operation or bulk mode has the programmer it is refused with a red line (it would
+  // otherwise be lost, or take the next bulk chip's turn). True when handed over.
+  bool GiveWhenIdle(WorkerCommand code);
   // View Data's OK (or Enter), on the window thread: the address check and the file
   // side at once; the chip side on the worker when it is idle, else reported busy
   // (a running operation or bulk mode keeps the programmer to itself).
@@ -151,6 +159,8 @@ class Program {
  private:
   void LoadCatalogue();
   void InstallOperations();
+  // The routine of a command of WorkerCommandTable, with its flag.
+  void RunOperation(WorkerCommand code, bool flag);
   void SendEndOfRun(int timeout_ms);
   void RunFirmwareVersion();
 

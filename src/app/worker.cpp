@@ -23,12 +23,6 @@ const std::vector<WorkerCommandInfo>& WorkerCommandTable() {
   return kTable;
 }
 
-const WorkerCommandInfo* FindWorkerCommand(WorkerCommand code) {
-  for (const WorkerCommandInfo& info : WorkerCommandTable())
-    if (info.code == code) return &info;
-  return nullptr;
-}
-
 bool DeviceChangesNeedRerun(std::int32_t count) {
   std::int32_t c = count;
   if (c > 48 && (c % 48 == 16 || c % 48 == 32)) c %= 48;

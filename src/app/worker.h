@@ -55,7 +55,6 @@ struct WorkerCommandInfo {
 // Every code that runs an operation; any other code runs nothing but the after-run
 // steps still follow.
 [[nodiscard]] const std::vector<WorkerCommandInfo>& WorkerCommandTable();
-[[nodiscard]] const WorkerCommandInfo* FindWorkerCommand(WorkerCommand code);
 
 // Programmer time-outs of the end-of-run command 9.
 inline constexpr int kEndOfRunTimeoutMs = 1000;

@@ -290,7 +290,7 @@ void HexPage::Click(GridCell cell, bool right_half) {
   keyboard_focus_ = Focus::kGrid;
   Notify(Change::kFocusCell);
   follow_focus_ = true;
-  if (ViewFrozen() || !edit_mode_) return;
+  if (ViewFrozen() || !edit_mode_ || EditLocked()) return;
   if (!cell.IsByteCell()) return;
   RememberFocus(buffer_.TopRow());
   reset_text_ = texts_[cell.row][cell.column];
@@ -343,6 +343,10 @@ void HexPage::HideEditBox() {
 
 void HexPage::TextChanged(const std::string& typed, int caret) {
   if (!box_.visible) return;
+  if (EditLocked()) {
+    HideEditBox();
+    return;
+  }
   std::string text = typed;
   for (auto& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   if (text.empty()) {
@@ -388,6 +392,12 @@ void HexPage::TextChanged(const std::string& typed, int caret) {
   } else {
     Notify(Change::kEditBox);
   }
+}
+
+void HexPage::EditLockChanged() {
+  // A half-typed byte is dropped: the operation reads the image as it is.
+  if (EditLocked() && edit_box_open_) HideEditBox();
+  Notify(Change::kPage);
 }
 
 void HexPage::AfterSecondDigit() {

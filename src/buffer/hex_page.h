@@ -163,6 +163,13 @@ class HexPage {
   // A chip read is about to replace the image: back to scan mode without committing
   // or reporting (the read reports it).
   void LeaveEditMode();
+  // While an operation holds the image the page takes no edit: no edit box opens and
+  // typing changes nothing. `locked` says whether one does (the program's command
+  // state knows); the window calls EditLockChanged when that may have changed, and
+  // shows the grid read-only meanwhile.
+  void SetEditLock(std::function<bool()> locked) { edit_lock_ = std::move(locked); }
+  [[nodiscard]] bool EditLocked() const { return edit_lock_ && edit_lock_(); }
+  void EditLockChanged();
   // The grid's own focus moved (keyboard navigation); `kNoCell` for none.
   void SetFocusCell(GridCell cell);
   void SetKeyboardFocus(Focus focus);
@@ -179,6 +186,7 @@ class HexPage {
   void AddListener(Listener listener) { listeners_.push_back(std::move(listener)); }
 
  private:
+  std::function<bool()> edit_lock_;
   struct Remembered {
     GridCell cell;
     std::uint64_t absolute_row = 0;

@@ -184,14 +184,22 @@ bool FileLoadSave::Load(const std::filesystem::path& path, bool user_chosen) {
     buffer_.SetPathBoxText(path_text);
     host_.GrayMenuItem(kCommandSave);
   } else {
-    host_.ShowStatus("read succeed! ", false, false);
+    if (partial_path_box_.empty()) host_.ShowStatus("read succeed! ", false, false);
     buffer_.SetWindowTitle(std::string(kWindowTitle) + " - " + ChipName() + "chip datas " +
                            buffer_.SizeLabel());
     host_.EnableMenuItem(kCommandSave);
-    buffer_.SetPathBoxText("unsaved chip datas!");
+    buffer_.SetPathBoxText(partial_path_box_.empty() ? "unsaved chip datas!" : partial_path_box_);
   }
   hex_.Refresh();
   return true;
+}
+
+bool FileLoadSave::LoadPartialChipData(const std::filesystem::path& path,
+                                       std::string path_box_text) {
+  partial_path_box_ = std::move(path_box_text);
+  const bool loaded = Load(path, false);
+  partial_path_box_.clear();
+  return loaded;
 }
 
 bool FileLoadSave::Drop(std::span<const std::filesystem::path> paths, bool open_enabled) {
@@ -355,6 +363,10 @@ bool FileLoadSave::SaveAs() {
     return false;
   }
   if (SamePath(*chosen, buffer_.CurrentPath())) return Save();
+  if (buffer_.CurrentIsChipData()) {
+    if (hex_.EditMode() && hex_.EditBoxOpen()) hex_.Commit();
+    return SaveChipData(*chosen);
+  }
   int fd = ::open(chosen->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     ReportSaveFailure("the file cannot be created");
@@ -366,11 +378,24 @@ bool FileLoadSave::SaveAs() {
     return false;
   }
   host_.ShowStatus("file saved", false, false);
-  if (buffer_.CurrentIsChipData()) {
-    buffer_.SetPathBoxText("chip datas saved");
-    return Load(*chosen, true);
-  }
   return true;
+}
+
+bool FileLoadSave::HasUnsavedChanges() const {
+  return buffer_.Loaded() && !buffer_.ChangedRanges().empty();
+}
+
+bool FileLoadSave::SettleUnsavedChanges() {
+  if (!HasUnsavedChanges()) return true;
+  switch (host_.MessageBox(kUnsavedChangesQuestion, "info", BoxIcon::kQuestion,
+                           BoxButtons::kYesNoCancel)) {
+    case BoxAnswer::kYes:
+      return Save();
+    case BoxAnswer::kNo:
+      return true;
+    default:
+      return false;
+  }
 }
 
 }  // namespace tarvix

@@ -32,6 +32,10 @@ inline constexpr int kCommandFindDatas = 32810;
 inline constexpr std::uint32_t kCapHeaderSize = 2048;
 
 inline constexpr char kSystemFileForbid[] = "system file is forbid!    ";
+// Asked before unsaved edits would go: Yes saves them, No lets them go, Cancel keeps
+// everything as it is.
+inline constexpr char kUnsavedChangesQuestion[] =
+    "the image has changes that are not saved!\r\nsave them first? ";
 
 // True when the last three characters of the path, upper-cased, are "CAP" (a dot is
 // not required: "xcap" counts too).
@@ -61,6 +65,11 @@ class FileLoadSave {
   // from a file address. Reports its own outcome; true once the image is loaded.
   [[nodiscard]] bool Load(const std::filesystem::path& path, bool user_chosen);
 
+  // A read stopped half-way: loads the chip data file as Load does, but as part of a
+  // chip: no "read succeed! ", and the path box shows `path_box_text` instead.
+  [[nodiscard]] bool LoadPartialChipData(const std::filesystem::path& path,
+                                         std::string path_box_text);
+
   // A drop on the hex grid: loads the first path. While an operation runs (the Open
   // button is disabled) it only shows "please drag later   ".
   bool Drop(std::span<const std::filesystem::path> paths, bool open_enabled);
@@ -68,8 +77,16 @@ class FileLoadSave {
   // Save (32806): writes the changed bytes back into the source file and logs each
   // one; for unsaved chip data asks for a new file first. True when saved.
   bool Save();
-  // Save As (32784): asks for a path and copies the whole working copy there.
+  // Save As (32784): asks for a path and copies the whole working copy there. Chip
+  // data saved this way are a chip data save, with its record in the operation log.
   bool SaveAs();
+
+  // True when the image holds edits that no Save has written yet.
+  [[nodiscard]] bool HasUnsavedChanges() const;
+  // Before the image goes (window close, another file opened, a chip read): with
+  // unsaved edits asks Save / Discard / Cancel. True when the caller may go on: the
+  // edits were saved, the user let them go, or there were none.
+  [[nodiscard]] bool SettleUnsavedChanges();
 
  private:
   bool SaveUserFile(int source_rw_fd, bool full_compare);
@@ -84,6 +101,7 @@ class FileLoadSave {
   CapFileHandler cap_handler_;
   SavePathChooser choose_save_path_;
   ChipNameSource chip_name_;
+  std::string partial_path_box_;  // set while LoadPartialChipData loads
 };
 
 }  // namespace tarvix

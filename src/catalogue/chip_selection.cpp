@@ -116,7 +116,8 @@ void ChipSelection::SelectRecord(std::int32_t index) {
 }
 
 void ChipSelection::ChooseType(std::size_t entry) {
-  if (entry >= types_.size()) return;
+  // Picking the entry already shown changes nothing below it.
+  if (entry >= types_.size() || static_cast<int>(entry) == type_index_) return;
   type_index_ = static_cast<int>(entry);
   FillManufacturerList(true);
   FillChipList(true);
@@ -124,7 +125,7 @@ void ChipSelection::ChooseType(std::size_t entry) {
 }
 
 void ChipSelection::ChooseManufacturer(std::size_t entry) {
-  if (entry >= manufacturers_.size()) return;
+  if (entry >= manufacturers_.size() || static_cast<int>(entry) == manufacturer_index_) return;
   manufacturer_index_ = static_cast<int>(entry);
   FillChipList(true);
   MakeCurrent();

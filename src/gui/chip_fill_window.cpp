@@ -61,7 +61,7 @@ void ChipFillWindow::Ok() {
   (model.ShowsWordField() ? fields.data_word : fields.data_byte) = data_->text().toStdString();
   model.SetFields(fields);
   if (!model.Accept(host_)) return;
-  program_.TheWorker().Give(worker_command::kChipFill);
+  (void)program_.GiveWhenIdle(worker_command::kChipFill);
 }
 
 void ChipFillWindow::reject() {

@@ -47,7 +47,7 @@ Dialogs::Dialogs(MainWindow& window, Program& program, QtHost& host)
       window_(window),
       program_(program),
       host_(host),
-      choosers_(DesktopFileChoosers()) {
+      choosers_(window.Choosers()) {
   for (int id : {c::kViewData, c::kFileFill, c::kMoveTo, c::kFindData, c::kChipFill,
                  c::kFirmwareUpgrade, c::kWriteFromFileAddress, menu_id::kFilesCombine,
                  menu_id::kFileDivision, menu_id::kCheckNew, menu_id::kFeedback})

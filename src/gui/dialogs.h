@@ -41,7 +41,7 @@ class Dialogs : public QObject {
   Dialogs(MainWindow& window, Program& program, QtHost& host);
   ~Dialogs() override;
 
-  // The desktop's choosers; tests answer them instead.
+  // The window's choosers (tests answer them instead).
   [[nodiscard]] FileChoosers& Choosers() { return choosers_; }
   // Where the update check and the feedback mail go; tests point them at their servers.
   void SetUpdateCheckConfig(UpdateCheckConfig config) { update_config_ = std::move(config); }
@@ -71,7 +71,7 @@ class Dialogs : public QObject {
   MainWindow& window_;
   Program& program_;
   QtHost& host_;
-  FileChoosers choosers_;
+  FileChoosers& choosers_;
   QPointer<ViewDataWindow> view_data_;
   QPointer<FileFillWindow> file_fill_;
   QPointer<MoveToWindow> move_to_;

@@ -11,6 +11,10 @@ QString ImageFileFilter() {
   return "*.bin;*.rom(*.bin *.rom);;*.cap(*.cap);;(*.*)(*)";
 }
 
+QString SaveFileFilter() {
+  return "bin(*.bin);;rom(*.rom);;(*.*)(*)";
+}
+
 QString DesktopFolder() {
   const QString desktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
   return QDir(desktop).exists() ? desktop : QDir::homePath();
@@ -23,6 +27,13 @@ FileChoosers DesktopFileChoosers() {
   };
   c.open_files = [](QWidget* parent, const QString& filter) {
     return QFileDialog::getOpenFileNames(parent, "Open", QString(), filter);
+  };
+  c.save_file = [](QWidget* parent, const QString& filter) {
+    QFileDialog dialog(parent, "Save As", QString(), filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix("bin");
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().first();
   };
   c.folder = [](QWidget* parent, const QString& start) {
     // Qt's own browser: it has the box to type a path into, and no title text.

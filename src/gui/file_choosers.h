@@ -1,6 +1,7 @@
-// The desktop's own choosers the dialogs use: the open dialog (one file or several),
-// the folder browser with a box to type a path in, and the shell's "open" of a file.
-// The dialogs reach them through this table, so the tests answer them instead.
+// The desktop's own choosers the window and its dialogs use: the open and save dialogs,
+// the folder browser with a box to type a path in, and the shell's "open" of a file or
+// link. The window owns the table and everything reaches them through it, so the
+// tests answer them instead.
 #pragma once
 
 #include <QString>
@@ -17,6 +18,8 @@ struct FileChoosers {
   std::function<QString(QWidget* parent, const QString& filter)> open_file;
   // Several files to open, in the order chosen; empty on Cancel.
   std::function<QStringList(QWidget* parent, const QString& filter)> open_files;
+  // A file to save to (the desktop asks before overwriting one); empty on Cancel.
+  std::function<QString(QWidget* parent, const QString& filter)> save_file;
   // A folder, starting at `start`; empty on Cancel.
   std::function<QString(QWidget* parent, const QString& start)> folder;
   // The desktop's viewer for a file or link; false when it could not open it.
@@ -28,6 +31,8 @@ struct FileChoosers {
 
 // The open dialog's filter for images, as Open uses it.
 [[nodiscard]] QString ImageFileFilter();
+// The save dialog's filter for images, as Save and Save As use it.
+[[nodiscard]] QString SaveFileFilter();
 // The folder the folder browser starts at: the desktop, or the home folder without one.
 [[nodiscard]] QString DesktopFolder();
 

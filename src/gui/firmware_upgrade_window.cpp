@@ -40,7 +40,7 @@ void FirmwareUpgradeWindow::Browse() {
 
 void FirmwareUpgradeWindow::Upgrade() {
   if (!program_.Upgrade().PressUpgrade()) return;
-  program_.TheWorker().Give(worker_command::kFirmwareUpgrade);
+  (void)program_.GiveWhenIdle(worker_command::kFirmwareUpgrade);
 }
 
 void FirmwareUpgradeWindow::reject() {

@@ -17,6 +17,7 @@ namespace {
 const QColor kGridLine(208, 212, 220);
 const QColor kFixedCell(236, 238, 242);
 const QColor kFixedText(60, 70, 90);
+const QColor kLockedCell(228, 228, 228);
 const QColor kFocusFrame(30, 100, 210);
 
 QColor TextColour(std::uint16_t state) {
@@ -73,6 +74,8 @@ void HexGrid::paintEvent(QPaintEvent*) {
   QPainter p(this);
   p.fillRect(rect(), Qt::white);
   const GridCell focus = page_.FocusCell();
+  // While an operation holds the image the cells are grey: they take no typing.
+  const bool locked = page_.EditLocked();
   const QFontMetrics metrics(font());
   const int char_width = metrics.horizontalAdvance(QLatin1Char('0'));
   const int baseline = (HexPage::kRowHeight - metrics.height()) / 2 + metrics.ascent();
@@ -81,7 +84,7 @@ void HexGrid::paintEvent(QPaintEvent*) {
       const QRect cell = CellRect(r, c);
       const bool fixed = r == 0 || c == 0;
       QColor text = fixed ? kFixedText : Qt::black;
-      QColor back = fixed ? kFixedCell : Qt::white;
+      QColor back = fixed ? kFixedCell : locked ? kLockedCell : Qt::white;
       if (!fixed && c <= kHexColumns) {
         const std::uint16_t state = page_.CellState(r, c);
         if (state != kHexNoState) text = TextColour(state);

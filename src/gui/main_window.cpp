@@ -27,6 +27,7 @@ MainWindow::MainWindow(Program& program, QtHost& host, QWidget* parent)
   BuildMenus();
   InstallHandlers();
   dialogs_ = new Dialogs(*this, program_, host_);
+  program_.Files().SetSavePathChooser([this] { return ChooseSavePath(); });
   ConnectModels();
   // The window is a fixed dialog.
   setFixedSize(sizeHint());
@@ -35,6 +36,7 @@ MainWindow::MainWindow(Program& program, QtHost& host, QWidget* parent)
 
 MainWindow::~MainWindow() {
   qApp->removeEventFilter(this);
+  program_.Files().SetSavePathChooser({});
   // Focus moves while the children go (a dialog left open, the cell box); by then
   // this is no longer a MainWindow to tell.
   disconnect(qApp, nullptr, this, nullptr);
@@ -62,7 +64,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     event->accept();
     return;
   }
-  if (closing_ || !program_.BeginClose()) {
+  // Edits not yet saved are asked about first; Cancel (or a save that did not happen)
+  // keeps the window open.
+  if (closing_ || !program_.Files().SettleUnsavedChanges() || !program_.BeginClose()) {
     event->ignore();
     return;
   }

@@ -12,6 +12,7 @@
 #include <map>
 
 #include "app/program.h"
+#include "gui/file_choosers.h"
 #include "gui/qt_text.h"
 #include "gui/window_layout.h"
 
@@ -64,6 +65,10 @@ class MainWindow : public QMainWindow {
   [[nodiscard]] Program& TheProgram() { return program_; }
   // The dialogs of the menus.
   [[nodiscard]] Dialogs& TheDialogs() { return *dialogs_; }
+  // The file dialogs and the desktop's "open" that the window and its dialogs use: the
+  // desktop's own unless a test has answered them. Boxes go through the QtHost's
+  // presenter, the other half of the same seam.
+  [[nodiscard]] FileChoosers& Choosers() { return choosers_; }
   // Adds a menu to the menu bar after "Help" (the simulator's).
   void AddMenu(QMenu* menu);
   // True once close has finished its clean-up (the window may then go).
@@ -123,6 +128,7 @@ class MainWindow : public QMainWindow {
 
   // Actions.
   void Open();
+  [[nodiscard]] std::optional<std::filesystem::path> ChooseSavePath();
   void ButtonSound();
   void ChooseFromList(int list_id, int entry);
   void CellTextEdited(const QString& text);
@@ -158,6 +164,7 @@ class MainWindow : public QMainWindow {
   QPushButton* chip_picture_ = nullptr;
   QPushButton* second_picture_ = nullptr;
   QTimer* bulk_timer_ = nullptr;
+  FileChoosers choosers_ = DesktopFileChoosers();
   Dialogs* dialogs_ = nullptr;
   bool mirroring_ = false;  // a mirror is writing a control: its signals are ours
   bool closing_ = false;

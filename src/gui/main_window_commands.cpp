@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
-#include <QDesktopServices>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -18,6 +17,7 @@
 #include "app/settings.h"
 #include "gui/about_box.h"
 #include "gui/artwork.h"
+#include "gui/dialog_frame.h"
 #include "gui/hex_grid.h"
 #include "gui/image_button.h"
 #include "gui/qt_host.h"
@@ -74,12 +74,6 @@ Key KeyOf(int qt_key) {
     default:
       return Key::kOther;
   }
-}
-
-bool OpenWithShell(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) return false;
-  return QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(path.string())));
 }
 
 }  // namespace
@@ -141,7 +135,7 @@ void MainWindow::InstallHandlers() {
   handlers_[c::kSaveAs] = [this] { (void)program_.Files().SaveAs(); };
   handlers_[c::kEditMode] = [this] { program_.Hex().ToggleModeFromMenu(); };
   handlers_[c::kFirmwareVersion] = [this] {
-    program_.TheWorker().Give(worker_command::kFirmwareVersion);
+    (void)program_.GiveWhenIdle(worker_command::kFirmwareVersion);
   };
   handlers_[menu_id::kExist] = [this] {
     program_.Exist();
@@ -155,12 +149,15 @@ void MainWindow::InstallHandlers() {
     host_.SetClosing(true);
     qApp->quit();
   };
-  handlers_[menu_id::kAboutUs] = [this] {
-    AboutBox box(this);
-    box.exec();
+  handlers_[menu_id::kAboutUs] = [this] { ShowDialog(new AboutBox(this), true); };
+  handlers_[menu_id::kOperateLog] = [this] {
+    program_.OperationLog().Show(host_, [this](const std::filesystem::path& path) {
+      std::error_code ec;
+      if (!std::filesystem::exists(path, ec)) return false;
+      return choosers_.open_url(QUrl::fromLocalFile(QString::fromStdString(path.string())));
+    });
   };
-  handlers_[menu_id::kOperateLog] = [this] { program_.OperationLog().Show(host_, OpenWithShell); };
-  handlers_[kWebLink] = [] { QDesktopServices::openUrl(QUrl(kWebSite)); };
+  handlers_[kWebLink] = [this] { (void)choosers_.open_url(QUrl(kWebSite)); };
   handlers_[kDetailsButton] = [this] { ShowChipDetails(); };
   handlers_[c::kEditModeBox] = [this] { program_.Hex().ToggleModeFromCheckBox(); };
 

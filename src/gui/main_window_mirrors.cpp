@@ -35,10 +35,13 @@ void MainWindow::ConnectModels() {
   connect(&host_, &QtHost::picturesChanged, this, &MainWindow::SyncPictures);
   connect(&host_, &QtHost::beepRequested, this, [] { QApplication::beep(); });
   connect(&host_, &QtHost::commandChanged, this, [this](int kind, int id) {
-    if (kind == static_cast<int>(CommandState::ChangeKind::kCaption))
+    if (kind == static_cast<int>(CommandState::ChangeKind::kCaption)) {
       SyncCaption(id);
-    else
+      // A stop caption comes and goes with an operation: the grid's edit lock with it.
+      program_.Hex().EditLockChanged();
+    } else {
       SyncCommand(id);
+    }
   });
 
   program_.Selection().AddListener([this](ChipSelection::Change change) {

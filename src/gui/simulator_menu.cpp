@@ -2,6 +2,7 @@
 
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QTimer>
 #include <set>
 
 #include "sim/sim_setup.h"
@@ -62,7 +63,15 @@ void SimulatorMenu::RemoveChip() {
 
 bool SimulatorMenu::SwapChip() {
   const QString model = Choose();
-  return !model.isEmpty() && InsertChip(model);
+  if (model.isEmpty()) return false;
+  std::string error;
+  if (!sim::MakeSimulatedChip(catalogue_, model.toStdString(), &error)) {
+    QMessageBox::warning(parentWidget(), "Simulator", QString::fromStdString(error));
+    return false;
+  }
+  RemoveChip();
+  QTimer::singleShot(kSwapGapMs, this, [this, model] { (void)InsertChip(model); });
+  return true;
 }
 
 void SimulatorMenu::Unplug() {
@@ -91,7 +100,7 @@ void SimulatorMenu::UpdateStates() {
   remove_->setEnabled(!empty);
   swap_->setEnabled(!empty);
   unplug_->setEnabled(present);
-  replug_->setEnabled(true);
+  replug_->setEnabled(!present);
 }
 
 }  // namespace tarvix::gui

@@ -27,7 +27,11 @@ class SimulatorMenu : public QMenu {
   // The menu's commands (also for tests).
   bool InsertChip(const QString& model);  // into an empty socket, or in place of the chip
   void RemoveChip();
-  bool SwapChip();  // asks for a model, then replaces the chip with a fresh one
+  // Asks for a model, takes the chip out and puts a fresh one of that model in
+  // kSwapGapMs later: a hand's swap leaves the socket empty for a moment, which is
+  // how bulk mode tells that the next chip has come.
+  bool SwapChip();
+  static constexpr int kSwapGapMs = 400;
   void Unplug();
   void Replug();
   [[nodiscard]] bool SocketEmpty();

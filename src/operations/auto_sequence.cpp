@@ -27,6 +27,10 @@ std::string AutoFinishedText(bool erased, bool wrote, bool verified, std::int64_
   return text + "finished," + FormatElapsed(elapsed_seconds);
 }
 
+std::string AutoStoppedText(const char* step, std::int64_t elapsed_seconds) {
+  return std::string(kAutoStoppedIn) + step + " step," + FormatElapsed(elapsed_seconds);
+}
+
 void AutoStepPause(OperationContext& ctx) {
   (void)SendCommand(ctx.link, ctx.packet, command_code::kResetParameters, kAutoPauseTimeoutMs);
   ctx.clock.SleepMs(kAutoPauseResetWaitMs);
@@ -70,11 +74,18 @@ bool AutoSequence(OperationContext& ctx, const AutoSteps& steps) {
     overflow_accepted_for = capacity;
   }
 
+  // A stopped step ends the run: a write after a stopped erase, or a verify after a
+  // stopped write, would only pile errors on what the user asked to end.
+  const auto stopped = [&](const std::atomic<std::uint8_t>& request, const char* step) {
+    if (request.load() == 0) return false;
+    ctx.host.ShowStatus(AutoStoppedText(step, started.ElapsedSeconds()), true, false);
+    return true;
+  };
   if (chosen(SettingItem::kBulkErase)) {
     const bool ok = steps.erase(pre_check);
     erased = true;
     pre_check = false;
-    if (!ok) return false;
+    if (stopped(ctx.state.stop_erase, "erase") || !ok) return false;
   }
   if (chosen(SettingItem::kBulkWrite)) {
     if (erased) AutoStepPause(ctx);
@@ -83,11 +94,13 @@ bool AutoSequence(OperationContext& ctx, const AutoSteps& steps) {
     last = steps.write(pre_check, overflow_accepted_for == ctx.state.chip_capacity.load());
     wrote = true;
     pre_check = false;
+    if (stopped(ctx.state.stop_write, "write")) return false;
   }
   if (last && chosen(SettingItem::kBulkVerify)) {
     if (erased && !wrote) AutoStepPause(ctx);
     last = steps.verify(pre_check);
     verified = true;
+    if (stopped(ctx.state.stop_verify, "verify")) return false;
   }
   if (!last) return false;
 

@@ -15,6 +15,8 @@ inline constexpr char kAutoNoImageBox[] = "file is not opened!      ";
 // The user would not write an image longer than the chip: nothing was done to it.
 inline constexpr char kAutoOverflowRefused[] =
     "file length is out of the chip range! auto stopped,chip not touched";
+// A step was stopped by the user (or by close): the rest of the run does not happen.
+inline constexpr char kAutoStoppedIn[] = "Auto stopped in its ";
 // Time-outs and waits of the pause between two steps.
 inline constexpr int kAutoPauseTimeoutMs = 1000;
 inline constexpr int kAutoPauseResetWaitMs = 20;
@@ -35,8 +37,12 @@ struct AutoSteps {
 [[nodiscard]] std::string AutoFinishedText(bool erased, bool wrote, bool verified,
                                            std::int64_t elapsed_seconds);
 
+// "Auto stopped in its erase|write|verify step,%d:%d" (red).
+[[nodiscard]] std::string AutoStoppedText(const char* step, std::int64_t elapsed_seconds);
+
 // The auto routine. True when every step that ran succeeded; then, in bulk mode, the
-// bulk success counter is one higher.
+// bulk success counter is one higher. A stop of any step ends the whole run there,
+// with one red line naming the step.
 [[nodiscard]] bool AutoSequence(OperationContext& ctx, const AutoSteps& steps);
 [[nodiscard]] inline bool AutoSequence(OperationContext& ctx) {
   return AutoSequence(ctx, ChipAutoSteps(ctx));

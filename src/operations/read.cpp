@@ -36,6 +36,17 @@ std::string ReadSucceedText(std::int64_t elapsed_seconds) {
   return "Read succeed." + FormatElapsed(elapsed_seconds);
 }
 
+std::string ReadStoppedText(std::uint64_t received, std::uint32_t capacity,
+                            std::int64_t elapsed_seconds) {
+  return "Read stopped," + std::to_string(received) + " of " + std::to_string(capacity) +
+         " bytes read," + FormatElapsed(elapsed_seconds);
+}
+
+std::string PartialChipDataText(std::uint64_t received, std::uint32_t capacity) {
+  return "partial chip datas! " + std::to_string(received) + " of " + std::to_string(capacity) +
+         " bytes";
+}
+
 bool ReadChip(OperationContext& ctx) {
   MainState& state = ctx.state;
   Host& host = ctx.host;
@@ -141,17 +152,26 @@ bool ReadChip(OperationContext& ctx) {
     return false;
   }
 
-  const std::string text = ReadSucceedText(clock.ElapsedSeconds());
+  // Part of a chip is shown as what it is: never as the chip's data.
+  const bool stopped = received < capacity;
+  const std::int64_t elapsed = clock.ElapsedSeconds();
   host.ShowProgress(false);
-  PlayRemindSound(ctx, state.paths.finish_sound);
+  if (!stopped) PlayRemindSound(ctx, state.paths.finish_sound);
   // The load reports its own failure; the read must not then claim success.
   if (chip_data_sink) {
     bool loaded = false;
-    host.WindowCall([&] { loaded = ctx.files.Load(chip_data, false); });
+    host.WindowCall([&] {
+      loaded = stopped ? ctx.files.LoadPartialChipData(chip_data,
+                                                       PartialChipDataText(received, capacity))
+                       : ctx.files.Load(chip_data, false);
+    });
     if (!loaded) return false;
   }
-  host.ShowStatus(text, false, false);
-  if (state.stop_read.load() != 0) host.ShowStatus(kReadFinished, false, false);
+  if (stopped) {
+    host.ShowStatus(ReadStoppedText(received, capacity, elapsed), true, false);
+    return false;
+  }
+  host.ShowStatus(ReadSucceedText(elapsed), false, false);
   return true;
 }
 

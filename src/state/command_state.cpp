@@ -117,6 +117,11 @@ bool CommandState::IsBusy(int id) const {
   return busy_.count(id) != 0;
 }
 
+bool CommandState::AnyBusy() const {
+  std::lock_guard lock(mutex_);
+  return !busy_.empty();
+}
+
 void CommandState::AddListener(Listener listener) {
   std::lock_guard lock(mutex_);
   listeners_.push_back(std::move(listener));

@@ -46,6 +46,8 @@ class CommandState {
   [[nodiscard]] std::string Tooltip(int id) const;
   // True while the button shows the shared busy image.
   [[nodiscard]] bool IsBusy(int id) const;
+  // True while any operation button shows its stop caption (an operation runs).
+  [[nodiscard]] bool AnyBusy() const;
 
   void AddListener(Listener listener);
 

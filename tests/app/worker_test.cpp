@@ -73,20 +73,6 @@ TEST(DeviceChangeRerun, FullBurstsBeyondTheFirst48DoNotCount) {
   for (int c : {64, 80, 112, 128}) EXPECT_FALSE(DeviceChangesNeedRerun(c)) << c;
 }
 
-TEST(WorkerCommandTable, ArgumentsFollowTheOperations) {
-  EXPECT_EQ(FindWorkerCommand(w::kWrite)->argument, WorkerArgument::kPreCheck);
-  EXPECT_EQ(FindWorkerCommand(w::kErase)->argument, WorkerArgument::kPreCheck);
-  EXPECT_EQ(FindWorkerCommand(w::kVerify)->argument, WorkerArgument::kPreCheck);
-  EXPECT_EQ(FindWorkerCommand(w::kRecognition)->argument, WorkerArgument::kFlag);
-  EXPECT_EQ(FindWorkerCommand(w::kChipTest)->argument, WorkerArgument::kFlag);
-  EXPECT_EQ(FindWorkerCommand(w::kRead)->argument, WorkerArgument::kNone);
-  EXPECT_EQ(FindWorkerCommand(w::kViewData)->argument, WorkerArgument::kNone);
-  EXPECT_EQ(FindWorkerCommand(w::kIdle), nullptr);
-  EXPECT_EQ(FindWorkerCommand(0), nullptr);
-  // The twelve commands of the window and View Data's chip side.
-  EXPECT_EQ(WorkerCommandTable().size(), 13u);
-}
-
 TEST_F(WorkerFixture, StartUpRecognisesThenEndsTheRunAndGoesIdle) {
   state_.link_event = 1;
   StartAt(w::kRecognition);

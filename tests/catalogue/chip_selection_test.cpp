@@ -65,6 +65,11 @@ TEST_F(ChipSelectionTest, ChoosingTypeOrManufacturerRefillsTheListsBelow) {
   EXPECT_EQ(state_.chip_capacity, 128u);
   EXPECT_EQ(packet_.Byte(1) & 0x40, 0x40);  // word organisation
   EXPECT_EQ(selection_.Picture(), 5);
+  // The entries already shown, picked again, leave the chip as it is.
+  selection_.ChooseType(3);
+  selection_.ChooseManufacturer(0);
+  EXPECT_EQ(selection_.ModelIndex(), 1);
+  EXPECT_EQ(state_.chip_capacity, 128u);
 }
 
 TEST_F(ChipSelectionTest, SelectRecordShowsItInAllListsAndDetails) {

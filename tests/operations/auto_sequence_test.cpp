@@ -142,6 +142,40 @@ TEST_F(AutoStepsFixture, AFailingStepEndsTheRunWithoutTheFinishText) {
   EXPECT_EQ(f.host.Count(Kind::kSound), 0u);
 }
 
+TEST_F(AutoStepsFixture, AStopInAnyStepEndsTheWholeRunWithOneRedLine) {
+  // A stopped step reports its own stop and returns as the real ones do (a stopped
+  // erase or write returns true): the run must end there all the same.
+  struct Case {
+    std::atomic<std::uint8_t>* request;
+    const char* step;
+    std::vector<std::string> calls;
+  };
+  const Case cases[] = {
+      {&f.state.stop_erase, "erase", {"erase+check"}},
+      {&f.state.stop_write, "write", {"erase+check", "write"}},
+      {&f.state.stop_verify, "verify", {"erase+check", "write", "verify"}},
+  };
+  Bulk(true, true, true);
+  for (const Case& c : cases) {
+    calls.clear();
+    f.host.ClearRecords();
+    const auto stop_in = [&](const std::string& name, bool pre) {
+      if (name == c.step) c.request->store(1);
+      return Step(name, pre, true);
+    };
+    AutoSteps stopping;
+    stopping.erase = [&](bool pre) { return stop_in("erase", pre); };
+    stopping.write = [&](bool pre, bool) { return stop_in("write", pre); };
+    stopping.verify = [&](bool pre) { return stop_in("verify", pre); };
+    EXPECT_FALSE(AutoSequence(f.ctx, stopping)) << c.step;
+    EXPECT_EQ(calls, c.calls) << c.step;
+    EXPECT_EQ(f.LastStatusText(), std::string("Auto stopped in its ") + c.step + " step,0:0");
+    EXPECT_TRUE(f.host.LastStatus().red);
+    c.request->store(0);
+  }
+  EXPECT_EQ(f.state.bulk_success_count.load(), 0);
+}
+
 TEST_F(AutoStepsFixture, NoImageAndDfuModeRefuseBeforeTouchingTheDevice) {
   f.image.Close();
   EXPECT_FALSE(AutoSequence(f.ctx, steps));
@@ -322,7 +356,11 @@ TEST_F(AutoOnSimulator, AStoppedVerifyIsNotAVerifiedChip) {
   });
   EXPECT_FALSE(AutoSequence(f.ctx));
   EXPECT_EQ(f.state.bulk_success_count.load(), 0);
-  EXPECT_EQ(f.LastStatusText().rfind("verify stopped.", 0), 0u) << f.LastStatusText();
+  EXPECT_EQ(f.LastStatusText(), "Auto stopped in its verify step,0:0");
+  bool verify_said = false;
+  for (const std::string& text : f.host.StatusTexts())
+    verify_said |= text.rfind("verify stopped.", 0) == 0;
+  EXPECT_TRUE(verify_said);
 }
 
 }  // namespace
