@@ -42,16 +42,6 @@ namespace {
 
 namespace c = control_id;
 
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// The fixture's image pattern: byte i is (7i + 3) mod 256.
-std::uint8_t PatternByte(std::size_t i) {
-  return static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
-}
-
 std::string Text(const QLabel* label) {
   return label->text().toStdString();
 }
@@ -64,7 +54,8 @@ class DialogsTest : public WindowFixture {
     return n;
   }
   void Load(std::size_t size) {
-    ASSERT_TRUE(program_->Files().Load(MakeImage("image.bin", size), true));
+    OpenFile(MakeImage("image.bin", size));
+    ASSERT_TRUE(program_->Image().Loaded());
   }
   // The worker waits at a match of the search.
   bool WaitAtMatch() {
@@ -635,16 +626,21 @@ TEST_F(DialogsTest, WriteFromFileAddressLoadsTheTailAndCapFilesLockTheBox) {
 
   // Opening a ".cap" file brings the dialog with 2048 locked; OK loads its image.
   bool checked = false;
-  QTimer::singleShot(0, [&] {
+  QTimer answer;
+  answer.setInterval(5);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
     WriteFromAddressWindow* cap_dialog = D().WriteFromAddress();
-    ASSERT_NE(cap_dialog, nullptr);
+    if (cap_dialog == nullptr || checked) return;
     EXPECT_EQ(cap_dialog->AddressBox()->text().toStdString(), "2048");
     EXPECT_TRUE(cap_dialog->AddressBox()->isReadOnly());
     EXPECT_EQ(cap_dialog->FileBox()->text().toStdString(), cap.string());
     checked = true;
     QTest::mouseClick(cap_dialog->OkButton(), Qt::LeftButton);
   });
-  EXPECT_TRUE(program_->Files().Load(cap, true));
+  answer.start();
+  chosen = QString::fromStdString(cap.string());  // the open dialog's answer
+  Press(Qt::Key_O, Qt::ControlModifier);
+  answer.stop();
   EXPECT_TRUE(checked);
   EXPECT_EQ(program_->Image().Size(), 256u);
   std::uint8_t first = 0;

@@ -19,6 +19,7 @@
 #include <iterator>
 #include <thread>
 
+#include "app/bulk_mode.h"
 #include "app/instance_guard.h"
 #include "buffer/change_log.h"
 #include "buffer/path_box.h"
@@ -35,11 +36,6 @@ namespace tarvix::gui::testing {
 namespace {
 
 namespace c = control_id;
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 void PressKey(QWidget* target, Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
   QTest::keyClick(target, key, modifiers);
@@ -101,7 +97,7 @@ TEST_F(WindowTest, EraseTurnsIntoStopAndASecondPressStopsIt) {
 
 TEST_F(WindowTest, DuringAWriteOnlyF6AndF2Act) {
   Open(sim::Timing::kRealistic);
-  ASSERT_TRUE(program_->Files().Load(MakeImage("image.bin", 2 * 1024 * 1024), true));
+  OpenFile(MakeImage("image.bin", 2 * 1024 * 1024));
   QTest::mouseClick(window_->Button(c::kWrite), Qt::LeftButton);
   ASSERT_TRUE(WaitFor([&] { return program_->State().busy_writing.load() != 0; }));
   const std::size_t boxes_before = boxes_.size();
@@ -139,28 +135,35 @@ TEST_F(WindowTest, EscapeNeverClosesAndEnterPressesNoButton) {
   EXPECT_EQ(Caption(c::kErase), "Erase(F4)");
 }
 
-TEST_F(WindowTest, SettingsMenuPersistsAcrossRestarts) {
+// The five settings of the Settings menu, all turned off, survive a restart and take
+// effect: silent buttons, bulk mode refused without "Auto Recognize", then (with it back
+// on) a bulk run with no step chosen does nothing to the chip and counts it.
+TEST_F(WindowTest, FiveSettingsSurviveARestartAndTakeEffect) {
   Open();
-  QAction* sound = window_->MenuAction(32809);
-  QAction* bulk_write = window_->MenuAction(32821);
-  sound->trigger();
-  bulk_write->trigger();
-  EXPECT_FALSE(sound->isChecked());
-  EXPECT_FALSE(bulk_write->isChecked());
-  const std::string file = ReadFile(dir_.path() / "kest2.dll");
-  ASSERT_EQ(file.size(), 5u);
-  EXPECT_EQ(file[0], 0);
-  EXPECT_EQ(file[3], 0);
+  OpenFile(MakeImage("image.bin", 1024));
+  const char* const settings[] = {"Remind Sound", "Auto Recognize", " Erase ", " Write", " Verify"};
+  for (const char* caption : settings) Choose(caption);
+  EXPECT_EQ(ReadFile(dir_.path() / "kest2.dll"), std::string(5, '\0'));
   Reopen();
-  EXPECT_FALSE(window_->MenuAction(32809)->isChecked());
-  EXPECT_TRUE(window_->MenuAction(32811)->isChecked());
-  EXPECT_FALSE(window_->MenuAction(32821)->isChecked());
-  EXPECT_TRUE(window_->MenuAction(32822)->isChecked());
-  // With "Remind Sound" off, buttons stay silent.
+  for (int id : {32809, 32811, 32820, 32821, 32822})
+    EXPECT_FALSE(window_->MenuAction(id)->isChecked()) << id;
   sounds_.clear();
-  QTest::mouseClick(window_->Button(c::kTest), Qt::LeftButton);
+  Click(c::kTest);
   EXPECT_TRUE(WaitIdle());
   EXPECT_TRUE(sounds_.empty());
+  Press(Qt::Key_F2);
+  EXPECT_EQ(boxes_.back().text, kBulkNeedsAutoRecognize);
+  EXPECT_EQ(Caption(c::kBulkMode), "Bulk Mode(F2)");
+
+  Choose("Auto Recognize");
+  OpenFile(MakeImage("image.bin", 1024));
+  Press(Qt::Key_F2);
+  ASSERT_TRUE(WaitFor([&] { return Status() == kBulkWaitingForChip; }));
+  EXPECT_EQ(program_->State().bulk_success_count.load(), 1);
+  EXPECT_EQ(SocketChip()->FirstNonBlank(4096), std::nullopt);
+  Press(Qt::Key_F2);
+  EXPECT_TRUE(WaitIdle());
+  EXPECT_EQ(Status(), BulkStoppedText(1));
 }
 
 TEST_F(WindowTest, WithoutDatabaseTheWindowWarnsAndListsStayEmpty) {
@@ -203,7 +206,7 @@ TEST_F(WindowTest, ASecondInstanceIsRefusedWithItsMessage) {
 
 TEST_F(WindowTest, ACellEditTurnsTheByteRedAndEnablesSave) {
   Open();
-  ASSERT_TRUE(program_->Files().Load(MakeImage("image.bin", 4096), true));
+  OpenFile(MakeImage("image.bin", 4096));
   EXPECT_TRUE(window_->windowTitle().contains("image.bin"));
   EXPECT_FALSE(window_->MenuAction(c::kSave)->isEnabled());
   auto* edit_mode = qobject_cast<QCheckBox*>(window_->Control(c::kEditModeBox));
@@ -245,26 +248,6 @@ TEST_F(WindowTest, ADropOfThreeFilesLoadsTheFirst) {
             ShortenPathForBox(a.string()));
 }
 
-TEST_F(WindowTest, SaveWritesOneChangeLogRecord) {
-  Open();
-  const auto image = MakeImage("image.bin", 256);
-  ASSERT_TRUE(program_->Files().Load(image, true));
-  window_->DispatchCommand(c::kEditMode);
-  ASSERT_TRUE(program_->Hex().EditMode());
-  QTest::mouseClick(window_->Grid(), Qt::LeftButton, {}, window_->Grid()->CellRect(1, 1).center());
-  QTest::keyClicks(window_->CellEditBox(), "00");
-  window_->MenuAction(c::kSave)->trigger();
-  EXPECT_EQ(Status(), "file saved");
-  EXPECT_FALSE(window_->MenuAction(c::kSave)->isEnabled());
-  EXPECT_EQ(static_cast<unsigned char>(ReadFile(image)[0]), 0x00);
-  const std::string log = ReadFile(program_->OperationLog().Path());
-  std::size_t records = 0;
-  for (std::size_t at = log.find("BEGIN"); at != std::string::npos; at = log.find("BEGIN", at + 1))
-    ++records;
-  EXPECT_EQ(records, 1u);
-  EXPECT_NE(log.find("        [00000000]: 03 --> 00\r\n"), std::string::npos);
-}
-
 TEST_F(WindowTest, SimulatorUnplugReachesTheWorkerAsADeviceChange) {
   Open();
   sim_menu_->Unplug();
@@ -273,25 +256,6 @@ TEST_F(WindowTest, SimulatorUnplugReachesTheWorkerAsADeviceChange) {
   sim_menu_->Replug();
   ASSERT_TRUE(WaitFor([&] { return Status() == "find SPI FLASH"; }));
   EXPECT_EQ(program_->State().device_change_count.load(), 0);
-}
-
-TEST_F(WindowTest, BulkModeRunsAgainAfterEachChipSwap) {
-  Open();
-  ASSERT_TRUE(program_->Files().Load(MakeImage("image.bin", 1024), true));
-  QTest::mouseClick(window_->Button(c::kBulkMode), Qt::LeftButton);
-  ASSERT_TRUE(WaitFor([&] { return program_->State().bulk_success_count.load() == 1; }));
-  EXPECT_FALSE(BoxShown(kWriteConfirmText));  // bulk mode asks nothing
-  sim_menu_->RemoveChip();
-  QTest::qWait(300);  // the operator takes a moment to put the next chip in
-  ASSERT_TRUE(sim_menu_->InsertChip("EN25F32"));
-  ASSERT_TRUE(WaitFor([&] { return program_->State().bulk_success_count.load() == 2; }));
-  ASSERT_TRUE(WaitFor([&] { return window_->Button(c::kBulkMode)->text() == "Stop bulk 2 (F2)"; }));
-  // The same chip left in the socket is not programmed twice.
-  QTest::qWait(200);
-  EXPECT_EQ(program_->State().bulk_success_count.load(), 2);
-  QTest::mouseClick(window_->Button(c::kBulkMode), Qt::LeftButton);
-  EXPECT_EQ(window_->Button(c::kBulkMode)->text().toStdString(), "Bulk Mode(F2)");
-  EXPECT_TRUE(WaitIdle());
 }
 
 TEST_F(WindowTest, ListsChangeTheCurrentChip) {
@@ -335,14 +299,10 @@ class CloseDuringOperation : public WindowFixture, public ::testing::WithParamIn
 TEST_P(CloseDuringOperation, EndsCleanlyWithinBound) {
   const int button = GetParam();
   Open(sim::Timing::kRealistic);
-  ASSERT_TRUE(program_->Files().Load(MakeImage("image.bin", 2 * 1024 * 1024), true));
+  OpenFile(MakeImage("image.bin", 2 * 1024 * 1024));
   std::filesystem::create_directories(dir_.path() / "temp");
-  QTest::mouseClick(window_->Button(button), Qt::LeftButton);
-  MainState& state = program_->State();
-  ASSERT_TRUE(WaitFor([&] {
-    return state.busy_erasing.load() || state.busy_writing.load() || state.busy_reading.load() ||
-           state.busy_verifying.load();
-  }));
+  Click(button);
+  ASSERT_TRUE(WaitFor([&] { return program_->ReportingHost().Commands().AnyBusy(); }));
   const std::size_t boxes_before = boxes_.size();
   QElapsedTimer took;
   took.start();
@@ -353,8 +313,13 @@ TEST_P(CloseDuringOperation, EndsCleanlyWithinBound) {
   static_assert(kVerifyReadTimeoutMs + 1000 < MainWindow::kCloseWaitMs);
   EXPECT_LT(took.elapsed(), kVerifyReadTimeoutMs + 1000);
   ASSERT_TRUE(window_->Closed());
-  EXPECT_EQ(boxes_.size(), boxes_before + 1);  // the one "still exist?" question
-  EXPECT_NE(boxes_.back().text.find("still exist?"), std::string::npos);
+  // The one "still exist?" question (a blank check is left without one).
+  if (button == c::kBlank) {
+    EXPECT_EQ(boxes_.size(), boxes_before);
+  } else {
+    EXPECT_EQ(boxes_.size(), boxes_before + 1);
+    EXPECT_NE(boxes_.back().text.find("still exist?"), std::string::npos);
+  }
   EXPECT_TRUE(program_->WorkerEnded());
   EXPECT_FALSE(program_->Link().IsOpen());
   EXPECT_FALSE(program_->Image().Loaded());
@@ -362,7 +327,8 @@ TEST_P(CloseDuringOperation, EndsCleanlyWithinBound) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Operations, CloseDuringOperation,
-                         ::testing::Values(c::kErase, c::kWrite, c::kRead, c::kVerify));
+                         ::testing::Values(c::kErase, c::kWrite, c::kRead, c::kVerify, c::kBlank,
+                                           c::kAuto));
 
 TEST_F(WindowTest, CloseCancelledLeavesTheOperationRunning) {
   Open(sim::Timing::kRealistic);

@@ -4,10 +4,25 @@
 #include <unistd.h>
 
 #include <QAction>
+#include <QLineEdit>
 
 #include <fstream>
+#include <iterator>
+
+#include "gui/hex_grid.h"
+#include "gui/image_button.h"
+#include "state/control_ids.h"
 
 namespace tarvix::gui::testing {
+
+std::string ReadFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::uint8_t PatternByte(std::size_t i) {
+  return static_cast<std::uint8_t>((i * 7 + 3) & 0xFF);
+}
 
 ScratchFolder::ScratchFolder() {
   std::string pattern = (std::filesystem::temp_directory_path() / "tarvix-gui-XXXXXX").string();
@@ -54,7 +69,28 @@ void WindowFixture::Open(sim::Timing timing, bool with_database, const std::stri
   options.base = dir_.path();
   program_ = std::make_unique<Program>(options, *sim_->backend, *sim_->clock, *host_);
   window_ = std::make_unique<MainWindow>(*program_, *host_);
+  // The file dialogs answer from the script; the desktop is never asked.
+  FileChoosers& choosers = window_->Choosers();
+  const auto next = [this](const QString& filter) {
+    file_dialogs_.push_back(filter);
+    if (chosen_.empty()) return QString();
+    const QString path = chosen_.front();
+    chosen_.pop_front();
+    return path;
+  };
+  choosers.open_file = [next](QWidget*, const QString& filter) { return next(filter); };
+  choosers.save_file = [next](QWidget*, const QString& filter) { return next(filter); };
+  choosers.folder = [next](QWidget*, const QString&) { return next(QString()); };
+  choosers.open_files = [next](QWidget*, const QString& filter) {
+    const QString path = next(filter);
+    return path.isEmpty() ? QStringList() : QStringList{path};
+  };
+  choosers.open_url = [this](const QUrl& url) {
+    opened_urls_.push_back(url);
+    return true;
+  };
   sim_menu_ = std::make_unique<SimulatorMenu>(*sim_->bus, catalogue_, window_.get());
+  window_->AddMenu(sim_menu_.get());
   window_->show();
   program_->StartUp();
   window_->RouteDeviceChanges(*sim_->backend);
@@ -104,6 +140,70 @@ void WindowFixture::Menu(int id) {
 void WindowFixture::Settle() {
   QApplication::processEvents();
   QApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+void WindowFixture::Press(Qt::Key key, Qt::KeyboardModifiers modifiers) {
+  QWidget* target = QApplication::focusWidget();
+  if (target == nullptr || target->window() != window_.get()) target = window_->Grid();
+  QTest::keyClick(target, key, modifiers);
+}
+
+void WindowFixture::Click(int button_id) {
+  QWidget* button = window_->Button(button_id);
+  if (button == nullptr) button = window_->Control(button_id);
+  ASSERT_NE(button, nullptr) << button_id;
+  QTest::mouseClick(button, Qt::LeftButton);
+}
+
+void WindowFixture::Choose(const std::string& caption) {
+  for (QAction* action : window_->findChildren<QAction*>()) {
+    if (action->text().toStdString() != caption) continue;
+    ASSERT_TRUE(action->isEnabled()) << caption;
+    action->trigger();
+    return;
+  }
+  FAIL() << "no menu item " << caption;
+}
+
+void WindowFixture::OpenFile(const std::filesystem::path& path) {
+  WillChoose(path);
+  Press(Qt::Key_O, Qt::ControlModifier);
+}
+
+void WindowFixture::TypeIntoCell(int row, int column, const char* text) {
+  if (!program_->Hex().EditMode()) {
+    auto* box = window_->Control(control_id::kEditModeBox);
+    QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(5, box->height() / 2));
+  }
+  QTest::mouseClick(window_->Grid(), Qt::LeftButton, {},
+                    window_->Grid()->CellRect(row, column).center() - QPoint(4, 0));
+  QTest::keyClicks(window_->CellEditBox(), text);
+}
+
+std::string WindowFixture::PathBox() const {
+  return qobject_cast<QLineEdit*>(window_->Control(1003))->text().toStdString();
+}
+
+bool WindowFixture::Grayed(int id) const {
+  if (QAction* a = window_->MenuAction(id)) return !a->isEnabled();
+  return !window_->Control(id)->isEnabled();
+}
+
+std::string WindowFixture::ChipBytes(std::size_t count) const {
+  const std::vector<std::uint8_t> bytes = SocketChip()->ReadRange(0, count);
+  return {bytes.begin(), bytes.end()};
+}
+
+std::string WindowFixture::ChangeLogText() const {
+  return ReadFile(program_->OperationLog().Path());
+}
+
+std::size_t WindowFixture::ChangeLogRecords() const {
+  const std::string log = ChangeLogText();
+  std::size_t records = 0;
+  for (std::size_t at = log.find("BEGIN"); at != std::string::npos; at = log.find("BEGIN", at + 1))
+    ++records;
+  return records;
 }
 
 bool WindowFixture::BoxShown(const std::string& text) const {
