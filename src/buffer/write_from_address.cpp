@@ -48,10 +48,10 @@ bool WriteFromAddress::TakeOverAddress(std::string_view text) {
   return true;
 }
 
-void WriteFromAddress::Browse(std::string_view typed_address,
-                              const std::optional<std::filesystem::path>& chosen) {
-  if (!TakeOverAddress(typed_address)) return;
-  if (!chosen) return;
+bool WriteFromAddress::Browse(std::string_view typed_address, const Chooser& choose) {
+  if (!TakeOverAddress(typed_address)) return false;
+  const std::optional<std::filesystem::path> chosen = choose ? choose() : std::nullopt;
+  if (!chosen) return true;
   file_ = *chosen;
   if (IsCapFile(file_)) {
     offset_ = kCapBaseAddress;
@@ -59,6 +59,7 @@ void WriteFromAddress::Browse(std::string_view typed_address,
   } else {
     locked_ = false;
   }
+  return true;
 }
 
 WriteFromAddressOutcome WriteFromAddress::Fail(WriteFromAddressOutcome outcome,

@@ -61,10 +61,14 @@ class WriteFromAddress {
   [[nodiscard]] const std::string& StateText() const { return state_text_; }
   [[nodiscard]] std::filesystem::path ScratchPath() const;
 
-  // "...": takes over the typed address, then adopts the chosen file (nothing on
-  // Cancel). A ".cap" file sets the offset to 2048 and locks the address box; any
-  // other file unlocks it and keeps the offset.
-  void Browse(std::string_view typed_address, const std::optional<std::filesystem::path>& chosen);
+  // The open dialog: the chosen file, nothing on Cancel.
+  using Chooser = std::function<std::optional<std::filesystem::path>()>;
+  // "...": takes over the typed address first; a box that holds no number gets its
+  // prompt and no open dialog, so no file the user picks is thrown away (false).
+  // Then `choose` asks for the file and it is adopted (nothing on Cancel). A ".cap"
+  // file sets the offset to 2048 and locks the address box; any other file unlocks
+  // it and keeps the offset.
+  bool Browse(std::string_view typed_address, const Chooser& choose);
 
   // OK with the boxes' texts. On kLoaded, and on kLoadFailed (the load has reported
   // its failure), the dialog closes; on every other outcome it stays open.

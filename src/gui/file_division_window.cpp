@@ -34,11 +34,14 @@ void FileDivisionWindow::Browse() {
 }
 
 void FileDivisionWindow::Ok() {
-  const DivisionResult result =
-      DivideFile(file_->text().toStdString(), nodes_->text().toStdString(), host_);
-  // The box shows the nodes as they were read (full-width commas made ASCII).
-  const QString nodes = QString::fromStdString(result.nodes_text);
-  if (nodes != nodes_->text()) nodes_->setText(nodes);
+  // The box shows the nodes as they will be read (full-width commas made ASCII)
+  // before the division runs, so its boxes speak of what the box holds.
+  if (!file_->text().isEmpty()) {
+    const QString nodes =
+        QString::fromStdString(NormaliseDivisionNodes(nodes_->text().toStdString()));
+    if (nodes != nodes_->text()) nodes_->setText(nodes);
+  }
+  (void)DivideFile(file_->text().toStdString(), nodes_->text().toStdString(), host_);
 }
 
 }  // namespace tarvix::gui

@@ -41,12 +41,14 @@ WriteFromAddressWindow::WriteFromAddressWindow(QWidget* parent, Program& program
 WriteFromAddressWindow::~WriteFromAddressWindow() = default;
 
 void WriteFromAddressWindow::Browse() {
-  const QString chosen = choosers_.open_file(this, ImageFileFilter());
-  std::optional<std::filesystem::path> path;
-  if (!chosen.isEmpty()) path = std::filesystem::path(chosen.toStdString());
-  model_->Browse(address_->text().toStdString(), path);
+  bool chosen = false;
+  const bool typed_ok = model_->Browse(address_->text().toStdString(), [this, &chosen] {
+    const QString path = choosers_.open_file(this, ImageFileFilter());
+    chosen = !path.isEmpty();
+    return chosen ? std::optional(std::filesystem::path(path.toStdString())) : std::nullopt;
+  });
   // Cancelled, or the address box held no number: what the user typed stays.
-  if (path && model_->File() == *path) SyncBoxes();
+  if (typed_ok && chosen) SyncBoxes();
 }
 
 void WriteFromAddressWindow::Ok() {

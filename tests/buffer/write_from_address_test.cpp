@@ -116,15 +116,18 @@ TEST_F(WfaFixture, ReadOnlyFileLoadsAndStaysUntouched) {
 }
 
 TEST_F(WfaFixture, BrowsingToACapFileLocksTheBaseAndABinFileUnlocksIt) {
+  const auto picks = [](std::optional<std::filesystem::path> file) {
+    return [file] { return file; };
+  };
   dialog->Open();
-  dialog->Browse("100", dir / "x.cap");
+  EXPECT_TRUE(dialog->Browse("100", picks(dir / "x.cap")));
   EXPECT_EQ(dialog->Offset(), 2048u);
   EXPECT_TRUE(dialog->AddressLocked());
-  dialog->Browse("2048", dir / "y.bin");
+  EXPECT_TRUE(dialog->Browse("2048", picks(dir / "y.bin")));
   EXPECT_EQ(dialog->Offset(), 2048u);
   EXPECT_FALSE(dialog->AddressLocked());
   EXPECT_EQ(dialog->File(), dir / "y.bin");
-  dialog->Browse("5", std::nullopt);  // Cancel keeps the file, takes the typed offset
+  EXPECT_TRUE(dialog->Browse("5", picks(std::nullopt)));  // Cancel keeps the file
   EXPECT_EQ(dialog->Offset(), 5u);
   EXPECT_EQ(dialog->File(), dir / "y.bin");
 }
