@@ -31,15 +31,21 @@ std::filesystem::path ProgramFolder() {
 
 void ShowHelpContents(Host& host, const std::filesystem::path& base,
                       const std::filesystem::path& program_folder,
-                      const std::function<bool(const std::filesystem::path&)>& open_with_viewer) {
+                      const std::function<bool(const std::filesystem::path&)>& open_with_viewer,
+                      const ShowManualHere& show_here) {
   const std::optional<std::filesystem::path> manual = FindManual(base, program_folder);
-  if (!manual || !open_with_viewer || !open_with_viewer(*manual))
-    host.MessageBox(kHelpNotFound, "info", BoxIcon::kWarning, BoxButtons::kOk);
+  if (manual && open_with_viewer && open_with_viewer(*manual)) return;
+  if (manual && show_here) {
+    show_here(*manual);
+    return;
+  }
+  host.MessageBox(kHelpNotFound, "info", BoxIcon::kWarning, BoxButtons::kOk);
 }
 
 void ShowHelpContents(Host& host, const std::filesystem::path& base,
-                      const std::function<bool(const std::filesystem::path&)>& open_with_viewer) {
-  ShowHelpContents(host, base, ProgramFolder(), open_with_viewer);
+                      const std::function<bool(const std::filesystem::path&)>& open_with_viewer,
+                      const ShowManualHere& show_here) {
+  ShowHelpContents(host, base, ProgramFolder(), open_with_viewer, show_here);
 }
 
 }  // namespace tarvix

@@ -29,14 +29,20 @@ inline constexpr char kHelpNotFound[] = "not find file";
 // The folder of the running executable; empty when it cannot be told.
 [[nodiscard]] std::filesystem::path ProgramFolder();
 
-// Opens the manual with `open_with_viewer` (false: the viewer could not open it).
-// No manual anywhere, or a viewer that fails: the box "not find file" (title "info",
-// warning icon).
+// Shows a manual that exists in the program's own window.
+using ShowManualHere = std::function<void(const std::filesystem::path&)>;
+
+// Opens the manual with `open_with_viewer` (false: the viewer could not open it). A
+// manual the desktop has no viewer for goes to `show_here`; only when there is no
+// manual anywhere (or nothing to show it with) the box "not find file" (title
+// "info", warning icon).
 void ShowHelpContents(Host& host, const std::filesystem::path& base,
                       const std::filesystem::path& program_folder,
-                      const std::function<bool(const std::filesystem::path&)>& open_with_viewer);
+                      const std::function<bool(const std::filesystem::path&)>& open_with_viewer,
+                      const ShowManualHere& show_here = {});
 // The same with the running executable's folder.
 void ShowHelpContents(Host& host, const std::filesystem::path& base,
-                      const std::function<bool(const std::filesystem::path&)>& open_with_viewer);
+                      const std::function<bool(const std::filesystem::path&)>& open_with_viewer,
+                      const ShowManualHere& show_here = {});
 
 }  // namespace tarvix

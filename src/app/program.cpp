@@ -305,8 +305,9 @@ bool Program::GiveWhenIdle(WorkerCommand code) {
 }
 
 void Program::ShowHelpContents(
-    const std::function<bool(const std::filesystem::path&)>& open_with_viewer) {
-  tarvix::ShowHelpContents(host_, state_.paths.base, open_with_viewer);
+    const std::function<bool(const std::filesystem::path&)>& open_with_viewer,
+    const ShowManualHere& show_here) {
+  tarvix::ShowHelpContents(host_, state_.paths.base, open_with_viewer, show_here);
 }
 
 bool Program::CloseWindow() {

@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "app/bulk_mode.h"
+#include "app/help_contents.h"
 #include "app/instance_guard.h"
 #include "app/operation_buttons.h"
 #include "app/settings.h"
@@ -120,8 +121,10 @@ class Program {
   // side at once; the chip side on the worker when it is idle, else reported busy
   // (a running operation or bulk mode keeps the programmer to itself).
   void ViewDataOk();
-  // Help > "&Contents": the manual opened with `open_with_viewer`, or "not find file".
-  void ShowHelpContents(const std::function<bool(const std::filesystem::path&)>& open_with_viewer);
+  // Help > "&Contents": the manual opened with `open_with_viewer`, else shown by
+  // `show_here`; "not find file" when there is none.
+  void ShowHelpContents(const std::function<bool(const std::filesystem::path&)>& open_with_viewer,
+                        const ShowManualHere& show_here = {});
   // The update check's firmware byte (code 18), read on the worker so it never meets
   // an operation on the link; call it off the window thread. `busy` when the worker
   // was not idle or took another command first; nothing when the programmer does not

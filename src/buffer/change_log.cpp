@@ -93,6 +93,36 @@ std::string ToGbk(std::string_view utf8) {
   return out;
 }
 
+std::string FromGbk(std::string_view gbk) {
+  if (IsAscii(gbk)) return std::string(gbk);
+  constexpr char kReplacement[] = "\xEF\xBF\xBD";
+  iconv_t cd = iconv_open("UTF-8", "GBK");
+  if (cd == reinterpret_cast<iconv_t>(-1)) {
+    std::string out;
+    for (unsigned char c : gbk) out += c < 0x80 ? std::string(1, static_cast<char>(c)) : "?";
+    return out;
+  }
+  std::string out;
+  std::string buffer(gbk.size() * 2 + 16, '\0');
+  char* in = const_cast<char*>(gbk.data());
+  std::size_t in_left = gbk.size();
+  while (in_left > 0) {
+    char* out_ptr = buffer.data();
+    std::size_t out_left = buffer.size();
+    const std::size_t r = iconv(cd, &in, &in_left, &out_ptr, &out_left);
+    out.append(buffer.data(), buffer.size() - out_left);
+    if (r != static_cast<std::size_t>(-1)) break;
+    if (errno == E2BIG) continue;
+    // A byte GBK does not define (or a character cut short at the end): mark it, go on.
+    out += kReplacement;
+    ++in;
+    --in_left;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  }
+  iconv_close(cd);
+  return out;
+}
+
 std::string LogTimeStamp(std::time_t when) {
   std::tm local{};
   localtime_r(&when, &local);
@@ -199,15 +229,49 @@ bool ChangeLog::CloseRecord() {
   return !failed_;
 }
 
-void ChangeLog::Show(Host& host, const ShellOpen& open_with_shell) {
-  const bool found = open_with_shell && open_with_shell(path_);
+std::string ChangeLog::ShownText() const {
+  const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  struct stat st{};
+  std::string bytes;
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+    const auto size = static_cast<std::uint64_t>(st.st_size);
+    const std::uint64_t from = size > kShownLogTail ? size - kShownLogTail : 0;
+    bytes.resize(static_cast<std::size_t>(size - from));
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+      const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got,
+                                static_cast<off_t>(from + got));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      got += static_cast<std::size_t>(n);
+    }
+    bytes.resize(got);
+    // A tail starts at a line, never inside a two-byte character.
+    if (from > 0) {
+      const std::size_t line = bytes.find("\r\n");
+      bytes.erase(0, line == std::string::npos ? bytes.size() : line + 2);
+    }
+  }
+  ::close(fd);
+  return FromGbk(bytes);
+}
+
+void ChangeLog::Show(Host& host, const ShellOpen& open_with_shell, const ShowText& show_here) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path_, ec)) {
+    host.MessageBox(kShowLogNotFound, "info", BoxIcon::kWarning, BoxButtons::kOk);
+    return;
+  }
+  const bool opened = open_with_shell && open_with_shell(path_);
   // Touch the log the way a record would, without creating it.
   int fd = ::open(path_.c_str(), O_RDWR | O_CLOEXEC);
   if (fd >= 0) {
     (void)::lseek(fd, 0, SEEK_END);
     ::close(fd);
   }
-  if (!found) host.MessageBox(kShowLogNotFound, "info", BoxIcon::kWarning, BoxButtons::kOk);
+  // The file is there but the desktop has nothing to show it with.
+  if (!opened && show_here) show_here(ShownText());
 }
 
 }  // namespace tarvix

@@ -11,6 +11,7 @@
 #include "gui/main_window.h"
 #include "gui/move_to_window.h"
 #include "gui/qt_host.h"
+#include "gui/text_viewer_window.h"
 #include "gui/version_window.h"
 #include "gui/view_data_window.h"
 #include "gui/write_from_address_window.h"
@@ -34,6 +35,10 @@ void ShowIn(QPointer<W>& slot, bool modal, Make make) {
   slot->activateWindow();
 }
 
+QUrl FileUrl(const std::filesystem::path& path) {
+  return QUrl::fromLocalFile(QString::fromStdString(path.string()));
+}
+
 // The dialog while it is on screen; null once closed.
 template <typename W>
 W* Shown(const QPointer<W>& slot) {
@@ -53,6 +58,7 @@ Dialogs::Dialogs(MainWindow& window, Program& program, QtHost& host)
                  menu_id::kFileDivision, menu_id::kCheckNew, menu_id::kFeedback})
     window_.SetCommandHandler(id, [this, id] { Open(id); });
   window_.SetCommandHandler(menu_id::kContents, [this] { HelpContents(); });
+  window_.SetCommandHandler(menu_id::kOperateLog, [this] { OperateLog(); });
   program_.Files().SetCapFileHandler([this](const std::filesystem::path& file, std::uint32_t base) {
     return LoadCapFile(file, base);
   });
@@ -180,10 +186,32 @@ bool Dialogs::LoadCapFile(const std::filesystem::path& file, std::uint32_t base)
   return dialog.Loaded();
 }
 
+TextViewerWindow* Dialogs::TextViewer() const {
+  return Shown(viewer_);
+}
+
+TextViewerWindow* Dialogs::ShowInViewer(const QString& title) {
+  if (viewer_) viewer_->close();
+  viewer_ = new TextViewerWindow(&window_, title);
+  viewer_->show();
+  return viewer_;
+}
+
 void Dialogs::HelpContents() {
-  program_.ShowHelpContents([this](const std::filesystem::path& manual) {
-    return choosers_.open_url(QUrl::fromLocalFile(QString::fromStdString(manual.string())));
-  });
+  program_.ShowHelpContents(
+      [this](const std::filesystem::path& manual) { return choosers_.open_url(FileUrl(manual)); },
+      [this](const std::filesystem::path& manual) {
+        ShowInViewer("Contents")->ShowHtmlFile(QString::fromStdString(manual.string()));
+      });
+}
+
+void Dialogs::OperateLog() {
+  program_.OperationLog().Show(
+      host_,
+      [this](const std::filesystem::path& log) { return choosers_.open_url(FileUrl(log)); },
+      [this](const std::string& text) {
+        ShowInViewer("Operate log")->ShowPlainText(QString::fromStdString(text));
+      });
 }
 
 }  // namespace tarvix::gui

@@ -1,6 +1,6 @@
 // The dialogs of the window's menus: View Data, File Fill, Move To, Find Datas, Chip
 // Fill, Write from specify file addr, Files Combine, File Division, Firmware Upgrade,
-// Help > Contents, and the network dialogs Version (Check New) and Feedback. Each plugs into the
+// Help > Contents and Operate log, and the network dialogs Version (Check New) and Feedback. Each plugs into the
 // window's command table under its menu item's id and opens without blocking the caller (modal to
 // the application, or modeless for Move To); an item the core has grayed opens nothing. A ".cap"
 // file that is opened or dropped comes here too, to the address dialog with its offset locked.
@@ -30,6 +30,7 @@ class FirmwareUpgradeWindow;
 class MainWindow;
 class MoveToWindow;
 class QtHost;
+class TextViewerWindow;
 class VersionWindow;
 class ViewDataWindow;
 class WriteFromAddressWindow;
@@ -62,11 +63,16 @@ class Dialogs : public QObject {
   [[nodiscard]] FileDivisionWindow* FileDivision() const;
   [[nodiscard]] VersionWindow* Version() const;
   [[nodiscard]] FeedbackWindow* Feedback() const;
+  // The program's own view of the manual or the operation log.
+  [[nodiscard]] TextViewerWindow* TextViewer() const;
 
  private:
   // A ".cap" file: the address dialog with `base` locked, waited for; true once loaded.
   bool LoadCapFile(const std::filesystem::path& file, std::uint32_t base);
   void HelpContents();
+  void OperateLog();
+  // A file the desktop has no viewer for, in the program's own window.
+  TextViewerWindow* ShowInViewer(const QString& title);
 
   MainWindow& window_;
   Program& program_;
@@ -83,6 +89,7 @@ class Dialogs : public QObject {
   QPointer<FileDivisionWindow> division_;
   QPointer<VersionWindow> version_;
   QPointer<FeedbackWindow> feedback_;
+  QPointer<TextViewerWindow> viewer_;
   UpdateCheckConfig update_config_ = UpdateCheckConfig::Default();
   FeedbackConfig feedback_config_ = FeedbackConfig::Default();
 };
