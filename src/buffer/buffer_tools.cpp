@@ -1,5 +1,6 @@
 #include "buffer/buffer_tools.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstdio>
@@ -130,7 +131,15 @@ void FileFill::SetFromEnd(bool checked) {
   }
 }
 
-FillOutcome FileFill::Ok() {
+std::string FillGrowsPastChipQuestion(std::uint64_t new_size, std::uint32_t capacity) {
+  char text[160];
+  std::snprintf(text, sizeof text,
+                "the fill makes the file %llu bytes long, past the chip's %u bytes. continue ?",
+                static_cast<unsigned long long>(new_size), capacity);
+  return text;
+}
+
+FillOutcome FileFill::Ok(const FillProgress& progress) {
   if (const std::string_view refused = ValidateFillRequest(address_, length_, data_);
       !refused.empty()) {
     InfoBox(host_, refused);
@@ -146,13 +155,33 @@ FillOutcome FileFill::Ok() {
     host_.ShowStatus("file is not opened! ", true, false);
     return FillOutcome::kNotLoaded;
   }
-  state_text_ = kFillFilling;
   const std::uint64_t address = *ParseHexBox(address_, kAddressDigits);
   const std::uint64_t length = *ParseDecimalBox(length_, kLengthDigits);
   const auto value = static_cast<std::uint8_t>(*ParseHexBox(data_, kDataDigits));
+  const std::uint64_t end = address + length;
+  const std::uint64_t capacity = buffer_.Capacity();
+  if (end > buffer_.Size() && capacity > 0 && end > capacity &&
+      host_.MessageBox(FillGrowsPastChipQuestion(end, buffer_.Capacity()), "warning",
+                       BoxIcon::kWarning, BoxButtons::kYesNo) != BoxAnswer::kYes)
+    return FillOutcome::kDeclined;
+  state_text_ = kFillFilling;
 
-  // Filling past the end first pads the gap with blank bytes (0xFF).
-  const ImageBuffer::Status status = buffer_.Fill(address, length, value);
+  // Filling past the end first pads the gap with blank bytes (0xFF); both go in
+  // slices, so a long fill can show how far it got and be stopped.
+  const std::uint64_t first = std::min(address, buffer_.Size());
+  ImageBuffer::Status status = ImageBuffer::Status::kOk;
+  bool stopped = false;
+  for (std::uint64_t at = first; at < end && status == ImageBuffer::Status::kOk;) {
+    const bool gap = at < address;
+    const std::uint64_t n = std::min(kFillSlice, (gap ? address : end) - at);
+    status = buffer_.Fill(at, n, gap ? std::uint8_t{0xFF} : value);
+    at += n;
+    if (status == ImageBuffer::Status::kOk && at < end && progress &&
+        !progress(at - first, end - first)) {
+      stopped = true;
+      break;
+    }
+  }
   page_.UpdateScrollRange();
   if (status != ImageBuffer::Status::kOk) {
     // The buffer has measured the file again; show what is really there.
@@ -162,14 +191,14 @@ FillOutcome FileFill::Ok() {
     (void)host_.MessageBox(kFillWriteFailed, "error", BoxIcon::kError, BoxButtons::kOk);
     return FillOutcome::kFailed;
   }
-  state_text_ = kFillFinished;
+  state_text_ = stopped ? kFillStopped : kFillFinished;
   if ((buffer_.Size() + 15) / 16 > kFillMaxRows)
     (void)host_.MessageBox(kTooLargeToShow, "warning", BoxIcon::kWarning, BoxButtons::kOk);
   // So that the next OK appends again.
   if (from_end_) SetFromEnd(true);
   page_.Refresh();
-  host_.ShowStatus(kFillFinished, false, false);
-  return FillOutcome::kFilled;
+  host_.ShowStatus(stopped ? kFillStopped : kFillFinished, stopped, false);
+  return stopped ? FillOutcome::kStopped : FillOutcome::kFilled;
 }
 
 bool MoveToAddress(ImageBuffer& buffer, HexPage& page, Host& host, std::string_view address_text) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +30,10 @@ inline constexpr std::string_view kFillFilling = "file filling...";
 inline constexpr std::string_view kFillFinished = "fill finished";
 inline constexpr std::string_view kFillFailed = "fill failed";
 inline constexpr std::string_view kFillWriteFailed = "file write failed!   ";
+inline constexpr std::string_view kFillStopped = "fill stopped";
 inline constexpr std::string_view kTooLargeToShow = "file is too large to show";
+// A fill goes in slices this long; between them the caller shows progress and may stop it.
+inline constexpr std::uint64_t kFillSlice = 16u << 20;
 // A fill that leaves more rows than this warns kTooLargeToShow.
 inline constexpr std::uint64_t kFillMaxRows = 134217754;
 
@@ -93,9 +97,18 @@ enum class FillOutcome : std::uint8_t {
   kRefused,    // a box is empty or holds no number (its box was shown)
   kScanMode,   // the image is in scan mode
   kNotLoaded,  // nothing to fill
+  kDeclined,   // the user would not grow the image past the chip
   kFailed,     // the working copy could not be written (a full disk)
+  kStopped,    // stopped between slices; what was filled by then stays
   kFilled,
 };
+
+// Between the slices of a fill: the bytes written so far of `total` (the gap before
+// the address counts). False stops the fill there.
+using FillProgress = std::function<bool(std::uint64_t done, std::uint64_t total)>;
+
+// The question asked before a fill makes the image longer than the selected chip.
+[[nodiscard]] std::string FillGrowsPastChipQuestion(std::uint64_t new_size, std::uint32_t capacity);
 
 // The "Fill file data" dialog. It stays open after OK.
 class FileFill {
@@ -118,7 +131,10 @@ class FileFill {
   // unchecked makes it editable again with "0".
   void SetFromEnd(bool checked);
 
-  FillOutcome Ok();
+  // OK. A fill that would make the image longer than the selected chip asks first
+  // (a mistyped length must not write gigabytes). The bytes go in slices of
+  // kFillSlice, with `progress` called between them.
+  FillOutcome Ok(const FillProgress& progress = {});
 
  private:
   ImageBuffer& buffer_;

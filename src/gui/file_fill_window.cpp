@@ -5,7 +5,9 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
+#include <algorithm>
 
 #include "app/program.h"
 #include "buffer/buffer_tools.h"
@@ -15,6 +17,8 @@ namespace tarvix::gui {
 namespace {
 
 // The scan-mode box is titled with the executable's base name.
+constexpr int kProgressSteps = 1000;
+
 std::string ApplicationName() {
   return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName().toStdString();
 }
@@ -67,7 +71,26 @@ void FileFillWindow::TakeOver() {
 
 void FileFillWindow::Ok() {
   TakeOver();
-  (void)model_->Ok();
+  // A long fill shows how far it got and can be stopped; the window stays painted.
+  std::unique_ptr<QProgressDialog> bar;
+  const auto progress = [this, &bar](std::uint64_t done, std::uint64_t total) {
+    if (!bar) {
+      Sync();
+      bar = std::make_unique<QProgressDialog>(Text(kFillFilling), "Cancel", 0, kProgressSteps,
+                                              this);
+      bar->setWindowTitle(Text(kFillTitle));
+      bar->setWindowModality(Qt::ApplicationModal);
+      bar->setAutoReset(false);
+      bar->setAutoClose(false);
+      bar->setMinimumDuration(0);
+      bar->show();
+    }
+    bar->setValue(static_cast<int>(done * kProgressSteps / std::max<std::uint64_t>(total, 1)));
+    QCoreApplication::processEvents();
+    return !bar->wasCanceled();
+  };
+  (void)model_->Ok(progress);
+  bar.reset();
   Sync();
 }
 
