@@ -41,9 +41,6 @@ std::optional<GuiOptions> ParseGuiOptions(const std::vector<std::string>& args,
       const auto timing = sim::ParseTiming(v);
       if (!timing) return fail("--sim-timing: \"" + v + "\" is neither instant nor realistic");
       o.sim.timing = *timing;
-    } else if (a.rfind("--screenshots", 0) == 0) {
-      if (!value("--screenshots", &v) || v.empty()) return fail("--screenshots needs a folder");
-      o.screenshots = v;
     } else {
       return fail("unknown option \"" + a + "\"");
     }

@@ -1,6 +1,6 @@
 // The window's command line: the simulated programmer (--simulate[=MODEL],
 // --sim-image FILE, --sim-timing instant|realistic, realistic by default here) and
-// the screenshot tour used to check how the window looks.
+// the usage text.
 #pragma once
 
 #include <optional>
@@ -14,7 +14,6 @@ namespace tarvix::gui {
 struct GuiOptions {
   bool simulate = false;
   sim::SimulatorOptions sim{"", "", sim::Timing::kRealistic};
-  std::string screenshots;  // folder for the screenshot tour; empty: none
   bool help = false;
 };
 
