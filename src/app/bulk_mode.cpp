@@ -97,6 +97,7 @@ class HeldStatusHost final : public Host {
   void SetBusyCaption(int id, bool busy) override { inner_.SetBusyCaption(id, busy); }
   void PlaySound(const std::filesystem::path& wave) override { inner_.PlaySound(wave); }
   void SetPicture(int control_id, int picture) override { inner_.SetPicture(control_id, picture); }
+  void SetProgrammerPresent(bool present) override { inner_.SetProgrammerPresent(present); }
 
   // The last status held back since the previous call, and forgets it.
   SocketLook Take(int result) {

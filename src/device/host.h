@@ -54,6 +54,9 @@ class Host {
   virtual void PlaySound(const std::filesystem::path& wave) = 0;
   // The chip picture (control 1071) or the second picture (1073), by image number.
   virtual void SetPicture(int control_id, int picture) = 0;
+  // Whether the programmer was on the bus when the link last looked; the window dims
+  // the programmer picture's lights while it is not.
+  virtual void SetProgrammerPresent(bool present) { (void)present; }
 
   // Runs `call` where the window's models live and returns when it has run. The few
   // steps of an operation that change what the window shows (the chip lists, the

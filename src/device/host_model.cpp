@@ -87,6 +87,20 @@ void HostModel::SetPicture(int control_id, int picture) {
   Notify(Change::kPicture);
 }
 
+void HostModel::SetProgrammerPresent(bool present) {
+  {
+    std::lock_guard lock(mutex_);
+    if (programmer_present_ == present) return;
+    programmer_present_ = present;
+  }
+  Notify(Change::kPicture);
+}
+
+bool HostModel::ProgrammerPresent() const {
+  std::lock_guard lock(mutex_);
+  return programmer_present_;
+}
+
 void HostModel::InformationBeep() {
   {
     std::lock_guard lock(mutex_);

@@ -56,6 +56,8 @@ class HostModel : public Host {
   void EnableMenuItem(int id) override { commands_.EnableMenuItem(id); }
   void SetBusyCaption(int id, bool busy) override { commands_.SetBusyCaption(id, busy); }
   void SetPicture(int control_id, int picture) override;
+  // Notifies kPicture when it changes.
+  void SetProgrammerPresent(bool present) override;
   // Counts the request, notifies kInformationBeep and plays it (InformationSound).
   void InformationBeep() override;
   // MessageBox and PlaySound stay with the front end.
@@ -71,6 +73,8 @@ class HostModel : public Host {
   [[nodiscard]] ProgressState Progress() const;
   // 0 when nothing was set for that control.
   [[nodiscard]] int Picture(int control_id) const;
+  // True until the link finds no programmer on the bus.
+  [[nodiscard]] bool ProgrammerPresent() const;
   [[nodiscard]] CommandState& Commands() { return commands_; }
   [[nodiscard]] const CommandState& Commands() const { return commands_; }
 
@@ -100,6 +104,7 @@ class HostModel : public Host {
   LogPane log_;
   ProgressState progress_;
   std::map<int, int> pictures_;
+  bool programmer_present_ = true;
   CommandState commands_;
   std::vector<Listener> listeners_;
 };

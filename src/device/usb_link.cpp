@@ -28,6 +28,8 @@ bool UsbLink::IsDevicePresent() {
   // Every device is looked at; the answer is only whether one matched.
   for (const UsbDeviceInfo& info : backend_.Devices())
     if (info.vendor_id == vendor_id_ && info.product_id == product_id_) found = true;
+  // A programmer that re-enumerates for its firmware update is still plugged in.
+  host_.SetProgrammerPresent(found || state_.dfu_mode.load() != 0);
   return found;
 }
 

@@ -66,6 +66,53 @@ void Arrow(QPainter& p, QPointF from, QPointF to, const QColor& colour, double w
   p.drawPolygon(tip);
 }
 
+// A sheet of paper with a folded corner and a few text lines, the motif of the file tools.
+void DrawSheet(QPainter& p, const QRectF& r, int lines = 3) {
+  QPainterPath sheet;
+  const double fold = r.width() * 0.3;
+  sheet.moveTo(r.topLeft());
+  sheet.lineTo(r.right() - fold, r.top());
+  sheet.lineTo(r.right(), r.top() + fold);
+  sheet.lineTo(r.bottomRight());
+  sheet.lineTo(r.bottomLeft());
+  sheet.closeSubpath();
+  p.setPen(QPen(QColor(110, 120, 135), 1.2));
+  p.setBrush(QColor(250, 251, 253));
+  p.drawPath(sheet);
+  p.setPen(QPen(QColor(150, 165, 185), 1.5));
+  for (int i = 0; i < lines; ++i) {
+    const double y = r.top() + fold + 3 + i * (r.height() - fold - 5) / std::max(lines, 1);
+    p.drawLine(QPointF(r.left() + 3, y), QPointF(r.right() - 3, y));
+  }
+}
+
+void DrawMagnifier(QPainter& p, QPointF centre, double radius) {
+  p.setPen(QPen(QColor(70, 70, 80), 2.5));
+  p.setBrush(QColor(200, 230, 255, 170));
+  p.drawEllipse(centre, radius, radius);
+  p.setPen(QPen(QColor(70, 70, 80), 4, Qt::SolidLine, Qt::RoundCap));
+  const double d = radius * 0.75;
+  p.drawLine(centre + QPointF(d, d), centre + QPointF(d + 6, d + 6));
+}
+
+// A paint bucket pouring one drop, the motif of both fills.
+void DrawBucket(QPainter& p, QPointF at, const QColor& paint) {
+  p.save();
+  p.translate(at);
+  p.rotate(-20);
+  p.setPen(QPen(QColor(90, 90, 100), 1.2));
+  p.setBrush(QColor(200, 205, 215));
+  QPolygonF pail;
+  pail << QPointF(-7, -6) << QPointF(7, -6) << QPointF(5, 8) << QPointF(-5, 8);
+  p.drawPolygon(pail);
+  p.setBrush(paint);
+  p.drawEllipse(QPointF(0, -6), 7, 2.5);
+  p.restore();
+  p.setPen(Qt::NoPen);
+  p.setBrush(paint);
+  p.drawEllipse(at + QPointF(9, 6), 2.5, 3.5);
+}
+
 QPixmap DrawButtonIcon(int id) {
   const QColor chip(60, 60, 70);
   switch (id) {
@@ -270,17 +317,17 @@ QPixmap ChipPicture(int picture, QSize size) {
   return DrawChipPicture(picture, size);
 }
 
-QPixmap ProgrammerPicture(int picture, QSize size) {
+QPixmap ProgrammerPicture(int picture, QSize size, bool plugged_in) {
   QPixmap pixmap = Blank(size);
   QPainter p(&pixmap);
   Antialias(p);
   const double w = size.width(), h = size.height();
   const bool series = picture != 208;
   const QColor board = series ? QColor(30, 70, 140) : QColor(25, 110, 60);
-  // USB plug.
+  // USB plug, pulled out a little when the programmer is unplugged.
   p.setPen(QPen(QColor(120, 120, 125), 1));
   p.setBrush(QColor(200, 200, 205));
-  p.drawRect(QRectF(w * 0.38, h * 0.02, w * 0.24, h * 0.1));
+  p.drawRect(QRectF(w * 0.38, plugged_in ? h * 0.02 : 0.0, w * 0.24, h * 0.1 - (plugged_in ? 0 : h * 0.04)));
   // Board.
   const QRectF body(w * 0.12, h * 0.11, w * 0.76, h * 0.8);
   p.setPen(QPen(board.darker(150), 2));
@@ -298,11 +345,13 @@ QPixmap ProgrammerPicture(int picture, QSize size) {
     p.drawRect(QRectF(socket.left() + 6, y, 8, 5));
     p.drawRect(QRectF(socket.right() - 14, y, 8, 5));
   }
-  // LEDs.
-  p.setBrush(QColor(80, 255, 90));
+  // LEDs: lit while the programmer is on the bus, dark and rimmed when it is not.
+  if (!plugged_in) p.setPen(QPen(QColor(20, 20, 20), 1));
+  p.setBrush(plugged_in ? QColor(80, 255, 90) : QColor(40, 70, 45));
   p.drawEllipse(QPointF(body.left() + 16, body.top() + 16), 4, 4);
-  p.setBrush(QColor(255, 80, 60));
+  p.setBrush(plugged_in ? QColor(255, 80, 60) : QColor(75, 40, 35));
   p.drawEllipse(QPointF(body.left() + 30, body.top() + 16), 4, 4);
+  p.setPen(Qt::NoPen);
   // Name plate.
   QFont f = p.font();
   f.setPixelSize(15);
@@ -370,6 +419,138 @@ QIcon WindowIcon() {
   return icon;
 }
 
+namespace {
+
+// The small images of the menu items that have no button of their own.
+QPixmap DrawMenuImage(int command_id) {
+  const QColor chip(60, 60, 70);
+  switch (command_id) {
+    case c::kSave:
+    case c::kSaveAs:
+      return Icon([command_id](QPainter& p) {
+        p.setPen(QPen(QColor(30, 60, 120), 1.5));
+        p.setBrush(QColor(70, 120, 200));
+        p.drawRoundedRect(QRectF(4, 4, 24, 24), 2, 2);
+        p.setBrush(QColor(235, 240, 250));
+        p.drawRect(QRectF(9, 4, 14, 9));
+        p.setBrush(QColor(30, 60, 120));
+        p.drawRect(QRectF(10, 19, 12, 9));
+        // Save As: the same disk with a pen over it.
+        if (command_id == c::kSaveAs) Arrow(p, QPointF(16, 30), QPointF(29, 17), QColor(240, 170, 30));
+      });
+    case menu_id::kExist:
+      return Icon([](QPainter& p) {
+        p.setPen(QPen(QColor(110, 80, 50), 1.2));
+        p.setBrush(QColor(180, 130, 80));
+        p.drawRect(QRectF(4, 3, 14, 26));
+        p.setBrush(QColor(240, 200, 80));
+        p.drawEllipse(QPointF(15, 16), 1.5, 1.5);
+        Arrow(p, QPointF(15, 16), QPointF(29, 16), QColor(200, 50, 40));
+      });
+    case c::kMoveTo:
+      return Icon([](QPainter& p) {
+        DrawSheet(p, QRectF(3, 3, 20, 26), 4);
+        Arrow(p, QPointF(10, 12), QPointF(27, 22), QColor(30, 110, 210));
+      });
+    case c::kViewData:
+      return Icon([chip](QPainter& p) {
+        DrawSheet(p, QRectF(2, 4, 14, 20), 2);
+        DrawChip(p, QRectF(20, 6, 9, 14), chip);
+        p.setPen(QPen(QColor(40, 40, 50), 1.5));
+        p.setBrush(Qt::white);
+        p.drawEllipse(QPointF(16, 25), 8, 4.5);
+        p.setBrush(QColor(30, 110, 210));
+        p.drawEllipse(QPointF(16, 25), 2.5, 2.5);
+      });
+    case c::kFindData:
+      return Icon([](QPainter& p) {
+        DrawSheet(p, QRectF(3, 2, 18, 24), 4);
+        DrawMagnifier(p, QPointF(18, 17), 6.5);
+      });
+    case c::kFileFill:
+      return Icon([](QPainter& p) {
+        DrawSheet(p, QRectF(2, 2, 17, 23), 3);
+        DrawBucket(p, QPointF(20, 19), QColor(30, 110, 210));
+      });
+    case c::kChipFill:
+      return Icon([chip](QPainter& p) {
+        DrawChip(p, QRectF(5, 4, 12, 18), chip);
+        DrawBucket(p, QPointF(20, 19), QColor(240, 150, 30));
+      });
+    case c::kWriteFromFileAddress:
+      return Icon([chip](QPainter& p) {
+        DrawSheet(p, QRectF(2, 2, 16, 27), 5);
+        p.setPen(QPen(QColor(220, 60, 50), 2));
+        p.drawLine(QPointF(1, 15), QPointF(19, 15));
+        DrawChip(p, QRectF(22, 14, 7, 13), chip);
+      });
+    case menu_id::kFilesCombine:
+      return Icon([](QPainter& p) {
+        DrawSheet(p, QRectF(2, 2, 11, 13), 1);
+        DrawSheet(p, QRectF(2, 17, 11, 13), 1);
+        Arrow(p, QPointF(13, 9), QPointF(19, 14), QColor(40, 140, 60), 2);
+        Arrow(p, QPointF(13, 23), QPointF(19, 18), QColor(40, 140, 60), 2);
+        DrawSheet(p, QRectF(20, 6, 10, 20), 3);
+      });
+    case menu_id::kFileDivision:
+      return Icon([](QPainter& p) {
+        DrawSheet(p, QRectF(6, 2, 20, 28), 5);
+        p.setPen(QPen(QColor(220, 60, 50), 2, Qt::DashLine));
+        p.drawLine(QPointF(2, 16), QPointF(30, 16));
+      });
+    case menu_id::kContents:
+      return Icon([](QPainter& p) {
+        p.setPen(QPen(QColor(30, 60, 120), 1.2));
+        p.setBrush(QColor(70, 120, 200));
+        p.drawRoundedRect(QRectF(5, 3, 22, 26), 2, 2);
+        p.setBrush(QColor(250, 250, 245));
+        p.drawRect(QRectF(9, 24, 18, 4));
+        QFont f = p.font();
+        f.setPixelSize(17);
+        f.setBold(true);
+        p.setFont(f);
+        p.setPen(Qt::white);
+        p.drawText(QRectF(7, 3, 20, 21), Qt::AlignCenter, "?");
+      });
+    case menu_id::kCheckNew:
+      return Icon([](QPainter& p) {
+        p.setPen(QPen(QColor(20, 90, 150), 1.5));
+        p.setBrush(QColor(90, 170, 230));
+        p.drawEllipse(QPointF(14, 14), 11, 11);
+        p.setBrush(Qt::NoBrush);
+        p.drawEllipse(QPointF(14, 14), 5, 11);
+        p.drawLine(QPointF(3, 14), QPointF(25, 14));
+        Arrow(p, QPointF(25, 16), QPointF(25, 29), QColor(40, 140, 60), 3);
+      });
+    case menu_id::kOperateLog:
+      return Icon([](QPainter& p) {
+        DrawSheet(p, QRectF(4, 2, 20, 27), 5);
+        p.translate(24, 14);
+        p.rotate(30);
+        p.setPen(QPen(QColor(120, 80, 10), 1));
+        p.setBrush(QColor(250, 200, 50));
+        p.drawRect(QRectF(-2.5, -10, 5, 14));
+        QPolygonF tip;
+        tip << QPointF(-2.5, 4) << QPointF(2.5, 4) << QPointF(0, 9);
+        p.setBrush(QColor(240, 220, 180));
+        p.drawPolygon(tip);
+      });
+    case menu_id::kFeedback:
+      return Icon([](QPainter& p) {
+        p.setPen(QPen(QColor(120, 100, 60), 1.2));
+        p.setBrush(QColor(250, 240, 210));
+        p.drawRect(QRectF(3, 8, 26, 18));
+        p.drawPolyline(QPolygonF() << QPointF(3, 8) << QPointF(16, 19) << QPointF(29, 8));
+      });
+    case menu_id::kAboutUs:
+      return Logo(kIcon);
+    default:
+      return {};
+  }
+}
+
+}  // namespace
+
 QIcon MenuIcon(int command_id) {
   switch (command_id) {
     case c::kBrowse:
@@ -381,22 +562,15 @@ QIcon MenuIcon(int command_id) {
     case c::kBlank:
     case c::kTest:
       return QIcon(ButtonIcon(command_id));
-    case c::kSave:
-    case c::kSaveAs:
-      return QIcon(Icon([](QPainter& p) {
-        p.setPen(QPen(QColor(30, 60, 120), 1.5));
-        p.setBrush(QColor(70, 120, 200));
-        p.drawRoundedRect(QRectF(4, 4, 24, 24), 2, 2);
-        p.setBrush(QColor(235, 240, 250));
-        p.drawRect(QRectF(9, 4, 14, 9));
-        p.setBrush(QColor(30, 60, 120));
-        p.drawRect(QRectF(10, 19, 12, 9));
-      }));
     case c::kFirmwareVersion:
     case c::kFirmwareUpgrade:
       return QIcon(ProgrammerPicture(208, {32, 32}));
-    default:
-      return {};
+    default: {
+      static QHash<int, QPixmap> cache;
+      auto it = cache.find(command_id);
+      if (it == cache.end()) it = cache.insert(command_id, DrawMenuImage(command_id));
+      return it->isNull() ? QIcon() : QIcon(*it);
+    }
   }
 }
 

@@ -17,8 +17,9 @@ namespace tarvix::gui::artwork {
 [[nodiscard]] QPixmap BulkFrame(int frame);
 // Chip placement picture 1 to 6 (0: an empty socket).
 [[nodiscard]] QPixmap ChipPicture(int picture, QSize size);
-// The second picture: the programmer (208, or 227 for its other series).
-[[nodiscard]] QPixmap ProgrammerPicture(int picture, QSize size);
+// The second picture: the programmer (208, or 227 for its other series), its lights
+// out while it is unplugged.
+[[nodiscard]] QPixmap ProgrammerPicture(int picture, QSize size, bool plugged_in = true);
 // The web link picture button.
 [[nodiscard]] QPixmap WebLinkPicture(QSize size);
 // Small image beside a menu item (by command id); null when the item has none.

@@ -9,6 +9,9 @@ CaptionProgressBar::CaptionProgressBar(QWidget* parent) : QWidget(parent) {
   QFont font = this->font();
   font.setPixelSize(14);
   font.setWeight(QFont::Light);
+  // A light face smoothed at this size turns its one-pixel strokes grey; drawn
+  // without smoothing every stroke keeps the full black, over green and trough alike.
+  font.setStyleStrategy(QFont::NoAntialias);
   setFont(font);
 }
 

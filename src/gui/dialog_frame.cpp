@@ -1,5 +1,6 @@
 #include "gui/dialog_frame.h"
 
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
@@ -28,7 +29,18 @@ void DialogFrame::PlaceWidget(QWidget* w, int x, int y, int width, int height, i
 QLabel* DialogFrame::AddLabel(const QString& text, int x, int y, int width, int height, int id) {
   auto* label = new QLabel(text, this);
   label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
-  return Place(label, x, y, width, height, id);
+  Place(label, x, y, width, height, id);
+  // The units give a line less room than the font needs below its baseline: the
+  // label grows about its middle until its lines fit, descenders and all.
+  const int lines = static_cast<int>(text.count('\n')) + 1;
+  const int needed = QFontMetrics(label->font()).height() * lines;
+  QRect r = label->geometry();
+  if (r.height() < needed) {
+    const int grow = needed - r.height();
+    r.adjust(0, -grow / 2, 0, grow - grow / 2);
+    label->setGeometry(r);
+  }
+  return label;
 }
 
 QLineEdit* DialogFrame::AddBox(int x, int y, int width, int max_length, int id, int height) {

@@ -8,7 +8,15 @@
 namespace tarvix::gui {
 
 QString ImageFileFilter() {
-  return "*.bin;*.rom(*.bin *.rom);;*.cap(*.cap);;(*.*)(*)";
+  return "*.bin;*.rom (*.bin *.rom);;*.cap (*.cap);;(*)";
+}
+
+QString CombineFileFilter() {
+  return "*.bin;*.rom (*.bin *.rom);;(*)";
+}
+
+QString FirmwareFileFilter() {
+  return "(*.tvx)";
 }
 
 QString SaveFileFilter() {

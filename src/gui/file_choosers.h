@@ -29,10 +29,16 @@ struct FileChoosers {
 // The desktop's choosers.
 [[nodiscard]] FileChoosers DesktopFileChoosers();
 
-// The open dialog's filter for images, as Open uses it.
+// The open dialogs' filters, in Qt's form: each name once, its patterns in the
+// brackets Qt reads them from.
+// Images, as Open uses it.
 [[nodiscard]] QString ImageFileFilter();
 // The save dialog's filter for images, as Save and Save As use it.
 [[nodiscard]] QString SaveFileFilter();
+// The inputs of Files Combine.
+[[nodiscard]] QString CombineFileFilter();
+// Firmware images.
+[[nodiscard]] QString FirmwareFileFilter();
 // The folder the folder browser starts at: the desktop, or the home folder without one.
 [[nodiscard]] QString DesktopFolder();
 

@@ -47,7 +47,7 @@ void FilesCombineWindow::ChooseFolder() {
 }
 
 void FilesCombineWindow::Add() {
-  const QStringList chosen = choosers_.open_files(this, "(*.bin;*.rom)(*.bin *.rom);;*.*(*)");
+  const QStringList chosen = choosers_.open_files(this, CombineFileFilter());
   std::vector<std::filesystem::path> files;
   for (const QString& path : chosen) files.emplace_back(path.toStdString());
   model_->Add(files);

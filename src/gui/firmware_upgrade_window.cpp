@@ -32,7 +32,7 @@ FirmwareUpgradeWindow::FirmwareUpgradeWindow(QWidget* parent, Program& program,
 }
 
 void FirmwareUpgradeWindow::Browse() {
-  const QString path = choosers_.open_file(this, "(*.tvx)(*.tvx)");
+  const QString path = choosers_.open_file(this, FirmwareFileFilter());
   if (path.isEmpty()) return;
   program_.Upgrade().ChooseFile(path.toStdString());
   SyncFile();

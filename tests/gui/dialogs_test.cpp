@@ -11,13 +11,17 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QProgressDialog>
 #include <QSignalSpy>
+#include <QTextBrowser>
 #include <QTimer>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <thread>
 
+#include "buffer/change_log.h"
+#include "buffer/buffer_tools.h"
 #include "buffer/hex_page.h"
 #include "firmware/firmware_upgrade.h"
 #include "firmware/tvx_image.h"
@@ -32,6 +36,7 @@
 #include "gui/hex_grid.h"
 #include "gui/image_button.h"
 #include "gui/move_to_window.h"
+#include "gui/text_viewer_window.h"
 #include "gui/view_data_window.h"
 #include "gui/window_fixture.h"
 #include "gui/write_from_address_window.h"
@@ -106,6 +111,12 @@ TEST_F(DialogsTest, EveryDialogOpensFromItsMenuItemWithItsTitle) {
     EXPECT_EQ(dialog->windowTitle().toStdString(), c.title);
     // Move To alone leaves the window usable.
     EXPECT_EQ(dialog->isModal(), c.id != c::kMoveTo) << c.title;
+    // Every label has room for its lines (a "g" keeps its tail).
+    for (QLabel* label : dialog->findChildren<QLabel*>()) {
+      const int lines = static_cast<int>(label->text().count('\n')) + 1;
+      EXPECT_GE(label->height(), label->fontMetrics().height() * lines)
+          << c.title << ": " << label->text().toStdString();
+    }
     // Every control lies inside the dialog, none on top of another.
     const QList<QWidget*> children = dialog->findChildren<QWidget*>(Qt::FindDirectChildrenOnly);
     for (QWidget* a : children) {
@@ -241,6 +252,38 @@ TEST_F(DialogsTest, FileFillWritesTheImageAndAppendsFromTheEnd) {
   fill->FromEndBox()->click();
   EXPECT_EQ(fill->AddressBox()->text().toStdString(), "0");
   EXPECT_FALSE(fill->AddressBox()->isReadOnly());
+}
+
+// A mistyped length once wrote gigabytes with the window frozen: a fill past the chip
+// asks first, and a long one shows its progress and can be stopped.
+TEST_F(DialogsTest, AFillPastTheChipAsksFirstAndALongFillCanBeStopped) {
+  Open();  // a 4 MiB chip
+  Load(16);
+  window_->DispatchCommand(c::kEditMode);
+  Menu(c::kFileFill);
+  FileFillWindow* fill = D().FileFill();
+  fill->DataBox()->setText("00");
+  fill->LengthBox()->setText("5000000");
+  answers_.push_back(BoxAnswer::kNo);
+  QTest::mouseClick(fill->OkButton(), Qt::LeftButton);
+  EXPECT_EQ(boxes_.back().text,
+            "the fill makes the file 5000000 bytes long, past the chip's 4194304 bytes. continue ?");
+  EXPECT_EQ(program_->Image().Size(), 16u);
+
+  fill->LengthBox()->setText("40000000");
+  answers_.push_back(BoxAnswer::kYes);
+  QString progress_title;
+  QTimer::singleShot(0, [&] {
+    auto* bar = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+    ASSERT_NE(bar, nullptr);
+    progress_title = bar->windowTitle();
+    bar->cancel();
+  });
+  QTest::mouseClick(fill->OkButton(), Qt::LeftButton);
+  EXPECT_EQ(progress_title.toStdString(), "Fill file data");
+  EXPECT_EQ(program_->Image().Size(), kFillSlice);
+  EXPECT_EQ(Text(fill->StateText()), "fill stopped");
+  EXPECT_EQ(Status(), "fill stopped");
 }
 
 TEST_F(DialogsTest, MoveToStaysOpenAndTheEditBoxResetsToItsOwnByte) {
@@ -544,7 +587,7 @@ TEST_F(DialogsTest, AnUpgradeOnTheSimulatorSucceedsAndTheDialogHoldsWhileItRuns)
       .write(reinterpret_cast<const char*>(image->data()),
              static_cast<std::streamsize>(image->size()));
   D().Choosers().open_file = [&](QWidget*, const QString& filter) {
-    EXPECT_TRUE(filter.contains("*.tvx"));
+    EXPECT_EQ(filter.toStdString(), "(*.tvx)");  // its name once, not "(*.tvx)(*.tvx)"
     return QString::fromStdString(file.string());
   };
 
@@ -597,7 +640,16 @@ TEST_F(DialogsTest, WriteFromFileAddressLoadsTheTailAndCapFilesLockTheBox) {
   // "..." with a ".cap" file replaces a typed 100 with 2048 and locks the box; a ".bin"
   // afterwards unlocks it and keeps 2048.
   QString chosen = QString::fromStdString(cap.string());
-  D().Choosers().open_file = [&](QWidget*, const QString&) { return chosen; };
+  int asked = 0;
+  D().Choosers().open_file = [&](QWidget*, const QString&) {
+    ++asked;
+    return chosen;
+  };
+  // A box that holds no number is refused before the open dialog, not after the pick.
+  dialog->AddressBox()->setText("1x");
+  QTest::mouseClick(dialog->BrowseButton(), Qt::LeftButton);
+  EXPECT_EQ(boxes_.back().text, "Please enter an unsigned integer.");
+  EXPECT_EQ(asked, 0);
   dialog->AddressBox()->setText("100");
   QTest::mouseClick(dialog->BrowseButton(), Qt::LeftButton);
   EXPECT_EQ(dialog->AddressBox()->text().toStdString(), "2048");
@@ -710,10 +762,18 @@ TEST_F(DialogsTest, DivisionCutsAtTheNodesAndShowsTheAsciiComma) {
   QTest::mouseClick(division->OkButton(), Qt::LeftButton);
   EXPECT_EQ(boxes_.back().text, "please input division nodes   ");
 
+  // The box shows the cleaned nodes before the division runs and reports.
+  std::string nodes_under_box;
+  host_->SetBoxPresenter(
+      [&](QWidget*, const QString& text, const QString& title, BoxIcon, BoxButtons buttons) {
+        boxes_.push_back({text.toStdString(), title.toStdString(), buttons});
+        nodes_under_box = division->NodesBox()->text().toStdString();
+        return BoxAnswer::kOk;
+      });
   division->NodesBox()->setText(QString::fromUtf8("1024，2048"));
   QTest::mouseClick(division->OkButton(), Qt::LeftButton);
   EXPECT_EQ(boxes_.back().text, "file divide succeed!  ");
-  EXPECT_EQ(division->NodesBox()->text().toStdString(), "1024,2048");
+  EXPECT_EQ(nodes_under_box, "1024,2048");
   const std::string whole = ReadFile(source);
   EXPECT_EQ(ReadFile(dir_.path() / "a_0-1023.bin"), whole.substr(0, 1024));
   EXPECT_EQ(ReadFile(dir_.path() / "a_1024-2047.bin"), whole.substr(1024, 1024));
@@ -724,11 +784,14 @@ TEST_F(DialogsTest, DivisionCutsAtTheNodesAndShowsTheAsciiComma) {
   EXPECT_EQ(boxes_.back().text, "input division nodes error  ");
 }
 
-TEST_F(DialogsTest, HelpContentsOpensTheManualOrSaysItIsNotFound) {
+TEST_F(DialogsTest, HelpFilesWithoutADesktopViewerShowInAWindowOfOurOwn) {
   Open();
-  std::filesystem::copy_file(
-      std::filesystem::path(TARVIX_DATABASE_DAT).parent_path() / "VRNT_Tarvix.html",
-      dir_.path() / "VRNT_Tarvix.html");
+  const std::filesystem::path manual = dir_.path() / "VRNT_Tarvix.html";
+  std::filesystem::copy_file(std::filesystem::path(TARVIX_DATABASE_DAT).parent_path() /
+                                 "VRNT_Tarvix.html",
+                             manual);
+  const std::filesystem::path log = program_->OperationLog().Path();
+  std::ofstream(log, std::ios::binary) << ToGbk("    2024-05-06 07:08:09 a.bin 文件修改如下：\r\n");
   QList<QUrl> opened;
   bool viewer_works = true;
   D().Choosers().open_url = [&](const QUrl& url) {
@@ -737,13 +800,28 @@ TEST_F(DialogsTest, HelpContentsOpensTheManualOrSaysItIsNotFound) {
   };
   window_->MenuAction(menu_id::kContents)->trigger();
   ASSERT_EQ(opened.size(), 1);
-  EXPECT_EQ(opened[0].toLocalFile().toStdString(), (dir_.path() / "VRNT_Tarvix.html").string());
-  EXPECT_FALSE(BoxShown("not find file"));
-  // A desktop without a viewer for it: the same box as a missing manual.
+  EXPECT_EQ(opened[0].toLocalFile().toStdString(), manual.string());
+  EXPECT_EQ(D().TextViewer(), nullptr);
+
+  // The desktop has no viewer: the manual, then the log (decoded), in our own window.
   viewer_works = false;
   window_->MenuAction(menu_id::kContents)->trigger();
-  EXPECT_EQ(boxes_.back().text, "not find file");
-  EXPECT_EQ(boxes_.back().title, "info");
+  ASSERT_NE(D().TextViewer(), nullptr);
+  EXPECT_TRUE(D().TextViewer()->Browser()->toPlainText().contains("Bulk Mode"));
+  window_->MenuAction(menu_id::kOperateLog)->trigger();
+  EXPECT_EQ(opened.size(), 3);
+  ASSERT_NE(D().TextViewer(), nullptr);
+  EXPECT_TRUE(D().TextViewer()->Browser()->toPlainText().contains(QString::fromUtf8("文件修改如下")));
+  EXPECT_FALSE(BoxShown("not find file"));
+
+  // Files that are really missing.
+  D().TextViewer()->close();
+  std::filesystem::remove(manual);
+  std::filesystem::remove(log);
+  window_->MenuAction(menu_id::kContents)->trigger();
+  window_->MenuAction(menu_id::kOperateLog)->trigger();
+  EXPECT_EQ(BoxCount("not find file"), 2u);
+  EXPECT_EQ(D().TextViewer(), nullptr);
 }
 
 }  // namespace
