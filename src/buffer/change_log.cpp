@@ -232,7 +232,7 @@ bool ChangeLog::CloseRecord() {
 std::string ChangeLog::ShownText() const {
   const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return {};
-  struct stat st{};
+  struct stat st {};
   std::string bytes;
   if (::fstat(fd, &st) == 0 && st.st_size > 0) {
     const auto size = static_cast<std::uint64_t>(st.st_size);
@@ -240,8 +240,8 @@ std::string ChangeLog::ShownText() const {
     bytes.resize(static_cast<std::size_t>(size - from));
     std::size_t got = 0;
     while (got < bytes.size()) {
-      const ssize_t n = ::pread(fd, bytes.data() + got, bytes.size() - got,
-                                static_cast<off_t>(from + got));
+      const ssize_t n =
+          ::pread(fd, bytes.data() + got, bytes.size() - got, static_cast<off_t>(from + got));
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) break;
       got += static_cast<std::size_t>(n);

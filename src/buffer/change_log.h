@@ -74,7 +74,7 @@ class ChangeLog {
   // Help > "Operate log": opens the log with the shell; "not find file" when it is
   // missing. When the desktop has no viewer for it, `show_here` gets its text
   // (decoded from GBK; the last kShownLogTail bytes of a longer log, from a line start).
-  void Show(Host& host, const ShellOpen& open_with_shell, const ShowText& show_here = {});
+  void Show(Host& host, const ShellOpen& open_with_shell, const ShowText& show_here);
   // The log's text as `show_here` gets it; empty when it cannot be read.
   [[nodiscard]] std::string ShownText() const;
 

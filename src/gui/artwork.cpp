@@ -327,7 +327,8 @@ QPixmap ProgrammerPicture(int picture, QSize size, bool plugged_in) {
   // USB plug, pulled out a little when the programmer is unplugged.
   p.setPen(QPen(QColor(120, 120, 125), 1));
   p.setBrush(QColor(200, 200, 205));
-  p.drawRect(QRectF(w * 0.38, plugged_in ? h * 0.02 : 0.0, w * 0.24, h * 0.1 - (plugged_in ? 0 : h * 0.04)));
+  p.drawRect(QRectF(w * 0.38, plugged_in ? h * 0.02 : 0.0, w * 0.24,
+                    h * 0.1 - (plugged_in ? 0 : h * 0.04)));
   // Board.
   const QRectF body(w * 0.12, h * 0.11, w * 0.76, h * 0.8);
   p.setPen(QPen(board.darker(150), 2));
@@ -436,7 +437,8 @@ QPixmap DrawMenuImage(int command_id) {
         p.setBrush(QColor(30, 60, 120));
         p.drawRect(QRectF(10, 19, 12, 9));
         // Save As: the same disk with a pen over it.
-        if (command_id == c::kSaveAs) Arrow(p, QPointF(16, 30), QPointF(29, 17), QColor(240, 170, 30));
+        if (command_id == c::kSaveAs)
+          Arrow(p, QPointF(16, 30), QPointF(29, 17), QColor(240, 170, 30));
       });
     case menu_id::kExist:
       return Icon([](QPainter& p) {

@@ -207,8 +207,7 @@ void Dialogs::HelpContents() {
 
 void Dialogs::OperateLog() {
   program_.OperationLog().Show(
-      host_,
-      [this](const std::filesystem::path& log) { return choosers_.open_url(FileUrl(log)); },
+      host_, [this](const std::filesystem::path& log) { return choosers_.open_url(FileUrl(log)); },
       [this](const std::string& text) {
         ShowInViewer("Operate log")->ShowPlainText(QString::fromStdString(text));
       });

@@ -1,9 +1,10 @@
 // The dialogs of the window's menus: View Data, File Fill, Move To, Find Datas, Chip
 // Fill, Write from specify file addr, Files Combine, File Division, Firmware Upgrade,
-// Help > Contents and Operate log, and the network dialogs Version (Check New) and Feedback. Each plugs into the
-// window's command table under its menu item's id and opens without blocking the caller (modal to
-// the application, or modeless for Move To); an item the core has grayed opens nothing. A ".cap"
-// file that is opened or dropped comes here too, to the address dialog with its offset locked.
+// Help > Contents and Operate log, and the network dialogs Version (Check New) and Feedback. Each
+// plugs into the window's command table under its menu item's id and opens without blocking the
+// caller (modal to the application, or modeless for Move To); an item the core has grayed opens
+// nothing. A ".cap" file that is opened or dropped comes here too, to the address dialog with its
+// offset locked.
 #pragma once
 
 #include <QObject>

@@ -76,8 +76,8 @@ void FileFillWindow::Ok() {
   const auto progress = [this, &bar](std::uint64_t done, std::uint64_t total) {
     if (!bar) {
       Sync();
-      bar = std::make_unique<QProgressDialog>(Text(kFillFilling), "Cancel", 0, kProgressSteps,
-                                              this);
+      bar =
+          std::make_unique<QProgressDialog>(Text(kFillFilling), "Cancel", 0, kProgressSteps, this);
       bar->setWindowTitle(Text(kFillTitle));
       bar->setWindowModality(Qt::ApplicationModal);
       bar->setAutoReset(false);

@@ -64,9 +64,9 @@ void MainWindow::SyncPictures() {
   };
   chip_picture_->setIcon(picture(
       artwork::ChipPicture(program_.Selection().Picture(), chip_picture_->size() - QSize(4, 4))));
-  second_picture_->setIcon(
-      picture(artwork::ProgrammerPicture(program_.ReportingHost().Picture(kSecondPictureControl),
-                                         second_picture_->size() - QSize(4, 4))));
+  second_picture_->setIcon(picture(artwork::ProgrammerPicture(
+      program_.ReportingHost().Picture(kSecondPictureControl),
+      second_picture_->size() - QSize(4, 4), program_.ReportingHost().ProgrammerPresent())));
 }
 
 }  // namespace tarvix::gui

@@ -150,13 +150,6 @@ void MainWindow::InstallHandlers() {
     qApp->quit();
   };
   handlers_[menu_id::kAboutUs] = [this] { ShowDialog(new AboutBox(this), true); };
-  handlers_[menu_id::kOperateLog] = [this] {
-    program_.OperationLog().Show(host_, [this](const std::filesystem::path& path) {
-      std::error_code ec;
-      if (!std::filesystem::exists(path, ec)) return false;
-      return choosers_.open_url(QUrl::fromLocalFile(QString::fromStdString(path.string())));
-    });
-  };
   handlers_[kWebLink] = [this] { (void)choosers_.open_url(QUrl(kWebSite)); };
   handlers_[kDetailsButton] = [this] { ShowChipDetails(); };
   handlers_[c::kEditModeBox] = [this] { program_.Hex().ToggleModeFromCheckBox(); };

@@ -11,6 +11,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTimer>
+#include <algorithm>
 
 #include "gui/artwork.h"
 #include "gui/caption_progress_bar.h"
@@ -160,8 +161,10 @@ void MainWindow::BuildControls() {
   chip_picture_ = static_cast<QPushButton*>(controls_[kChipPictureControl]);
   second_picture_ = static_cast<QPushButton*>(controls_[kSecondPictureControl]);
 
-  // Fixed pixel cells: the grid takes its cells' size inside its layout rectangle.
-  grid_->resize(grid_->sizeHint().width(), grid_->height());
+  // Fixed pixel cells: the grid is as big as its cells and frame, with no strip under
+  // its last row, and the scroll bar runs beside it to the same depth.
+  grid_->resize(grid_->sizeHint());
+  scroll_->resize(scroll_->width(), grid_->height());
   progress_->raise();
   cell_edit_->raise();
   cell_edit_->setStyleSheet("QLineEdit { background: #fff8d0; color: black; }");
@@ -176,7 +179,13 @@ void MainWindow::BuildControls() {
   scroll_->setRange(0, 0);
   scroll_->setPageStep(1);
   scroll_->setEnabled(false);
-  for (auto* label : {file_sum_, chip_sum_}) label->setMinimumWidth(label->sizeHint().width());
+  // Ten digits of the widest hex digit: letters are wider than the "0"s shown at first.
+  for (auto* label : {file_sum_, chip_sum_}) {
+    int widest = 0;
+    for (const QChar digit : QString("0123456789ABCDEF"))
+      widest = std::max(widest, label->fontMetrics().horizontalAdvance(digit));
+    label->resize(std::max(label->width(), widest * 10 + 2), label->height());
+  }
 
   for (const ButtonTexts& b : OperationButtons()) {
     if (ImageButton* button = Button(b.id)) button->setToolTip(b.idle_tooltip);

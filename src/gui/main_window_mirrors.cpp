@@ -107,9 +107,12 @@ void MainWindow::SyncCaption(int id) {
 
 void MainWindow::SyncStatus() {
   const tarvix::StatusLine status = program_.ReportingHost().Status();
-  status_->setText(Text(status.text));
-  // The line is short; the whole text shows on hover and in the log pane.
-  status_->setToolTip(Text(status.text));
+  // The line is short: a longer text ends in an ellipsis, never mid-letter, and shows
+  // whole on hover and in the log pane.
+  const QString text = Text(status.text);
+  const int room = status_->contentsRect().width() - status_->indent() - 2;
+  status_->setText(status_->fontMetrics().elidedText(text, Qt::ElideRight, room));
+  status_->setToolTip(text);
   QPalette palette = status_->palette();
   if (status.red) {
     palette.setColor(QPalette::Window, QColor(255, 0, 0));

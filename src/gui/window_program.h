@@ -13,7 +13,8 @@ class SimulatorMenu;
 
 // Runs once the window shows and the program has started (`simulator` is null on
 // the real programmer). What it returns, when set, gives the exit status at the end.
-using AfterStart = std::function<std::function<int()>(MainWindow& window, SimulatorMenu* simulator)>;
+using AfterStart =
+    std::function<std::function<int()>(MainWindow& window, SimulatorMenu* simulator)>;
 
 // The one line said, with exit status 1, when there is no display to show the window on.
 inline constexpr char kNoDisplay[] =

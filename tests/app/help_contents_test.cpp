@@ -93,7 +93,8 @@ TEST(HelpContents, TheStartUpDirectoryComesFirstThenTheInstalledCopies) {
   ShowHelpContents(failing, base, bin, refused.Opener(), show_here);
   ShowHelpContents(failing, base, bin, {}, show_here);
   EXPECT_EQ(refused.paths.size(), 1u);
-  EXPECT_EQ(shown_here, (std::vector<fs::path>{bin / "VRNT_Tarvix.html", bin / "VRNT_Tarvix.html"}));
+  EXPECT_EQ(shown_here,
+            (std::vector<fs::path>{bin / "VRNT_Tarvix.html", bin / "VRNT_Tarvix.html"}));
   EXPECT_EQ(failing.Count(Kind::kMessageBox), 0u);
 }
 

@@ -117,15 +117,23 @@ TEST_F(ChangeLogTest, ALogThatCannotBeOpenedIsReported) {
 
 TEST_F(ChangeLogTest, ShowLogAsksTheShellAndReportsAMissingFile) {
   fs::path opened;
-  log_->Show(host_, [&](const fs::path& p) {
-    opened = p;
-    return fs::exists(p);
-  });
+  int shown_here = 0;
+  const auto show_here = [&](const std::string&) { ++shown_here; };
+  log_->Show(
+      host_,
+      [&](const fs::path& p) {
+        opened = p;
+        return true;
+      },
+      show_here);
   EXPECT_EQ(opened, base_ / "修改记录.txt");
   EXPECT_TRUE(host_.BoxTexts().empty());
+  EXPECT_EQ(shown_here, 0);
 
   fs::remove(log_->Path());
-  log_->Show(host_, [&](const fs::path& p) { return fs::exists(p); });
+  log_->Show(
+      host_, [&](const fs::path&) { return false; }, show_here);
+  EXPECT_EQ(shown_here, 0);
   ASSERT_EQ(host_.BoxTexts().size(), 1u);
   auto box = host_.RecordsOf(HostRecord::Kind::kMessageBox).back();
   EXPECT_EQ(box.text, "not find file");

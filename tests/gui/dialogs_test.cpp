@@ -9,9 +9,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QProgressDialog>
 #include <QSignalSpy>
 #include <QTextBrowser>
 #include <QTimer>
@@ -20,8 +20,8 @@
 #include <iterator>
 #include <thread>
 
-#include "buffer/change_log.h"
 #include "buffer/buffer_tools.h"
+#include "buffer/change_log.h"
 #include "buffer/hex_page.h"
 #include "firmware/firmware_upgrade.h"
 #include "firmware/tvx_image.h"
@@ -266,8 +266,9 @@ TEST_F(DialogsTest, AFillPastTheChipAsksFirstAndALongFillCanBeStopped) {
   fill->LengthBox()->setText("5000000");
   answers_.push_back(BoxAnswer::kNo);
   QTest::mouseClick(fill->OkButton(), Qt::LeftButton);
-  EXPECT_EQ(boxes_.back().text,
-            "the fill makes the file 5000000 bytes long, past the chip's 4194304 bytes. continue ?");
+  EXPECT_EQ(
+      boxes_.back().text,
+      "the fill makes the file 5000000 bytes long, past the chip's 4194304 bytes. continue ?");
   EXPECT_EQ(program_->Image().Size(), 16u);
 
   fill->LengthBox()->setText("40000000");
@@ -787,9 +788,8 @@ TEST_F(DialogsTest, DivisionCutsAtTheNodesAndShowsTheAsciiComma) {
 TEST_F(DialogsTest, HelpFilesWithoutADesktopViewerShowInAWindowOfOurOwn) {
   Open();
   const std::filesystem::path manual = dir_.path() / "VRNT_Tarvix.html";
-  std::filesystem::copy_file(std::filesystem::path(TARVIX_DATABASE_DAT).parent_path() /
-                                 "VRNT_Tarvix.html",
-                             manual);
+  std::filesystem::copy_file(
+      std::filesystem::path(TARVIX_DATABASE_DAT).parent_path() / "VRNT_Tarvix.html", manual);
   const std::filesystem::path log = program_->OperationLog().Path();
   std::ofstream(log, std::ios::binary) << ToGbk("    2024-05-06 07:08:09 a.bin 文件修改如下：\r\n");
   QList<QUrl> opened;
@@ -811,7 +811,8 @@ TEST_F(DialogsTest, HelpFilesWithoutADesktopViewerShowInAWindowOfOurOwn) {
   window_->MenuAction(menu_id::kOperateLog)->trigger();
   EXPECT_EQ(opened.size(), 3);
   ASSERT_NE(D().TextViewer(), nullptr);
-  EXPECT_TRUE(D().TextViewer()->Browser()->toPlainText().contains(QString::fromUtf8("文件修改如下")));
+  EXPECT_TRUE(
+      D().TextViewer()->Browser()->toPlainText().contains(QString::fromUtf8("文件修改如下")));
   EXPECT_FALSE(BoxShown("not find file"));
 
   // Files that are really missing.

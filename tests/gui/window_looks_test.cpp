@@ -1,30 +1,29 @@
 // What the window shows, measured on its pixels and geometry: each case is something
 // a screenshot once showed wrong.
 #include <QAction>
+#include <QApplication>
 #include <QImage>
+#include <QLabel>
 #include <QPushButton>
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "buffer/hex_page.h"
 #include "gui/caption_progress_bar.h"
+#include "gui/hex_grid.h"
 #include "gui/window_fixture.h"
 #include "state/captions.h"
 
 namespace tarvix::gui::testing {
 namespace {
 
-// Relative luminance and contrast ratio as the accessibility guidelines define them.
+// Relative luminance as the accessibility guidelines define it.
 double Luminance(const QColor& c) {
   const auto linear = [](double v) {
     return v <= 0.04045 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
   };
   return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
-}
-
-double Contrast(const QColor& a, const QColor& b) {
-  const double la = Luminance(a), lb = Luminance(b);
-  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
 }
 
 using LooksTest = WindowFixture;
@@ -52,6 +51,38 @@ TEST(CaptionProgressBarLooks, TheCaptionStandsOutOverBothPartsOfTheBar) {
   EXPECT_EQ(bar.font().weight(), QFont::Light);  // the caption's light face stays
 }
 
+TEST_F(LooksTest, SumCodesHaveRoomForTenOfAnyHexDigit) {
+  Open();
+  for (const int id : {1033, 1082}) {  // file sum code, chip sum code
+    auto* label = qobject_cast<QLabel*>(window_->Control(id));
+    ASSERT_NE(label, nullptr);
+    for (const QChar digit : QString("0123456789ABCDEF"))
+      EXPECT_GE(label->width(), label->fontMetrics().horizontalAdvance(QString(10, digit)))
+          << id << " " << digit.toLatin1();
+  }
+}
+
+TEST_F(LooksTest, ALongStatusEndsInAnEllipsisAndShowsWholeOnHover) {
+  Open();
+  const std::string text =
+      "find SPI FLASH,but cannot specify it's type,please select chip type manully!";
+  host_->ShowStatus(text, true, false);
+  QApplication::processEvents();
+  QLabel* line = window_->StatusLine();
+  EXPECT_TRUE(line->text().endsWith(QChar(0x2026))) << line->text().toStdString();
+  EXPECT_LE(line->fontMetrics().horizontalAdvance(line->text()),
+            line->contentsRect().width() - line->indent());
+  EXPECT_EQ(line->toolTip().toStdString(), text);
+}
+
+TEST_F(LooksTest, TheGridEndsWithItsLastRow) {
+  Open();
+  HexGrid* grid = window_->Grid();
+  // The last row's bottom line, then the frame: no strip below.
+  EXPECT_EQ(grid->height(), grid->CellRect(HexPage::kGridRows - 1, 0).bottom() + 2);
+  EXPECT_EQ(window_->Control(1002)->height(), grid->height());  // the scroll bar beside it
+}
+
 TEST_F(LooksTest, EveryMenuItemWithoutACheckMarkHasAnImage) {
   Open();
   for (const MenuEntry& e : MainMenu()) {
@@ -73,6 +104,7 @@ TEST_F(LooksTest, TheProgrammerPictureDimsItsLightsWhileUnplugged) {
   EXPECT_NE(picture(), plugged);
   sim_menu_->Replug();
   ASSERT_TRUE(WaitFor([&] { return Status() == "find SPI FLASH"; }));
+  ASSERT_TRUE(WaitIdle());
   EXPECT_EQ(picture(), plugged);
 }
 

@@ -19,7 +19,8 @@ TEST(WindowProgram, WithoutADisplayItSaysSoInOneLineAndExits1) {
   ScratchFolder dir;
   const std::filesystem::path err = dir.path() / "stderr";
   for (const std::string display : {"", ":31999"}) {
-    std::string command = "cd '" + dir.path().string() + "' && env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
+    std::string command =
+        "cd '" + dir.path().string() + "' && env -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM ";
     command += display.empty() ? "-u DISPLAY" : "DISPLAY=" + display;
     command += " '" TARVIX_GUI_BINARY "' --simulate >/dev/null 2>'" + err.string() + "'";
     const int status = std::system(command.c_str());
