@@ -1,5 +1,7 @@
 #include "gui/caption_progress_bar.h"
 
+#include <QFontDatabase>
+#include <QFontInfo>
 #include <QPainter>
 #include <algorithm>
 
@@ -9,9 +11,12 @@ CaptionProgressBar::CaptionProgressBar(QWidget* parent) : QWidget(parent) {
   QFont font = this->font();
   font.setPixelSize(14);
   font.setWeight(QFont::Light);
-  // A light face smoothed at this size turns its one-pixel strokes grey; drawn
-  // without smoothing every stroke keeps the full black, over green and trough alike.
-  font.setStyleStrategy(QFont::NoAntialias);
+  // A family without a light face of its own gets a thinner one from the font
+  // matcher (DejaVu's ExtraLight), whose hairlines smooth to grey on the grey
+  // trough: the caption then takes the family's regular face, never a lighter one.
+  const QFontInfo face(font);
+  if (QFontDatabase::weight(face.family(), face.styleName()) < QFont::Light)
+    font.setWeight(QFont::Normal);
   setFont(font);
 }
 

@@ -48,7 +48,6 @@ TEST(CaptionProgressBarLooks, TheCaptionStandsOutOverBothPartsOfTheBar) {
     const double ratio = (Luminance(behind) + 0.05) / (median + 0.05);
     EXPECT_GE(ratio, 4.5) << "at " << position << "%";
   }
-  EXPECT_EQ(bar.font().weight(), QFont::Light);  // the caption's light face stays
 }
 
 TEST_F(LooksTest, SumCodesHaveRoomForTenOfAnyHexDigit) {

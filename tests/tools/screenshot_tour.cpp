@@ -13,10 +13,12 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QPlainTextEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
 #include <cstdio>
+#include <memory>
 
 #include "buffer/find_datas.h"
 #include "firmware/tvx_image.h"
@@ -32,6 +34,7 @@
 #include "gui/main_window.h"
 #include "gui/move_to_window.h"
 #include "gui/simulator_menu.h"
+#include "gui/text_viewer_window.h"
 #include "gui/version_window.h"
 #include "gui/view_data_window.h"
 #include "gui/write_from_address_window.h"
@@ -149,8 +152,26 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
           window_.menuBar()->setActiveAction(nullptr);
         });
       });
+  // Menus whose items carry images.
+  for (const char* menu : {"Addr Operate", "Help"}) {
+    const QString title = menu;
+    Add(
+        "open " + title, [this] { return QApplication::activePopupWidget() == nullptr; },
+        [this, title] { window_.menuBar()->setActiveAction(window_.Menu(title)->menuAction()); });
+    Add(
+        title + " open", [this, title] { return window_.Menu(title)->isVisible(); },
+        [this, title] {
+          QTimer::singleShot(300, this, [this, title] {
+            Shoot("05" + QString(title == "Help" ? "c" : "b") + "-menu-" +
+                      title.toLower().replace(' ', '-'),
+                  true);
+            window_.Menu(title)->close();
+            window_.menuBar()->setActiveAction(nullptr);
+          });
+        });
+  }
   Add(
-      "details box", [this] { return !window_.Menu("Settings")->isVisible(); },
+      "details box", [] { return QApplication::activePopupWidget() == nullptr; },
       [this] {
         QTimer::singleShot(400, this, [this] {
           Shoot("06-chip-details", true);
@@ -160,8 +181,40 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
       });
   AddDialogSteps();
   AddNetDialogSteps();
+  // A chip whose ID several catalogue models share: the long red line ends in an
+  // ellipsis.
   Add(
-      "done", [] { return QApplication::activeModalWidget() == nullptr; },
+      "restart the programmer after its upgrade",
+      [this] {
+        return QApplication::activeModalWidget() == nullptr &&
+               window_.TheDialogs().TextViewer() == nullptr && WorkerIdle(window_);
+      },
+      [this] {
+        if (simulator_ == nullptr) return;
+        simulator_->Unplug();
+        simulator_->Replug();
+      });
+  Add(
+      "several models share the ID",
+      [this, status] { return WorkerIdle(window_) && status() == "find SPI FLASH"; },
+      [this] {
+        if (simulator_ != nullptr) simulator_->InsertChip("W25Q16JV");
+        AnswerBox(true);
+        window_.DispatchCommand(c::kTest);
+      });
+  Add(
+      "long status shown",
+      [this, &program] {
+        return QApplication::activeModalWidget() == nullptr && WorkerIdle(window_) &&
+               program.ReportingHost().Status().text.size() > 60;
+      },
+      [this] { Shoot("27-long-status"); });
+  Add(
+      "done",
+      [this] {
+        return QApplication::activeModalWidget() == nullptr &&
+               window_.TheDialogs().TextViewer() == nullptr;
+      },
       [this] {
         QFile::remove(image_);
         for (const QString& extra : extra_files_) QFile::remove(extra);
@@ -211,6 +264,35 @@ void ScreenshotTour::AddDialogSteps() {
       "file filled", [] { return true; },
       [this, &dialogs] {
         Shoot("08-fill-file-data", true);
+        // A length typed with digits too many: the question first, then a fill long
+        // enough to show its progress, stopped early with Cancel.
+        FileFillWindow* fill = dialogs.FileFill();
+        fill->LengthBox()->setText("2000000000");
+        QTimer::singleShot(400, this, [this] {
+          Shoot("08b-fill-past-the-chip", true);
+          AnswerBox(true);
+        });
+        // The fill lets the event loop run between its slices: the bar is looked at then.
+        auto* watch = new QTimer(this);
+        auto seen = std::make_shared<int>(0);
+        connect(watch, &QTimer::timeout, this, [this, watch, seen] {
+          auto* bar = qobject_cast<QProgressDialog*>(QApplication::activeModalWidget());
+          if (bar == nullptr || bar->value() <= 0 || ++*seen < 3) return;
+          Shoot("08c-fill-progress", true);
+          bar->cancel();
+          watch->deleteLater();
+        });
+        watch->start(20);
+        fill->OkButton()->click();
+      });
+  Add(
+      "long fill stopped",
+      [&dialogs] {
+        return dialogs.FileFill() != nullptr &&
+               QApplication::activeModalWidget() == dialogs.FileFill();
+      },
+      [this, &dialogs] {
+        Shoot("08d-fill-stopped", true);
         dialogs.FileFill()->close();
       });
 
@@ -380,6 +462,23 @@ void ScreenshotTour::AddDialogSteps() {
       "file division shown", [] { return true; },
       [this, &dialogs] {
         Shoot("20-file-division", true);
+        const QString base = image_.left(image_.size() - 4);
+        for (const char* piece : {"_0-1023.bin", "_1024-2047.bin", "_2048-4194303.bin"})
+          extra_files_.push_back(base + piece);
+        // The box shows the ASCII commas before the division's own box comes up.
+        QTimer::singleShot(400, this, [this] {
+          Shoot("20b-file-divided", true);
+          AnswerBox(true);
+        });
+        dialogs.FileDivision()->OkButton()->click();
+      });
+  Add(
+      "file division done",
+      [&dialogs] {
+        return dialogs.FileDivision() != nullptr &&
+               QApplication::activeModalWidget() == dialogs.FileDivision();
+      },
+      [&dialogs] {
         dialogs.FileDivision()->close();
         dialogs.Choosers() = DesktopFileChoosers();
       });
@@ -463,6 +562,16 @@ void ScreenshotTour::AddNetDialogSteps() {
         Shoot("25-feedback", true);
         dialogs.Feedback()->close();
       });
+  // No desktop viewer here: the manual comes up in the program's own window.
+  Add("help contents", no_modal, [this] { window_.DispatchCommand(menu_id::kContents); });
+  Add(
+      "manual shown", [&dialogs] { return dialogs.TextViewer() != nullptr; },
+      [this, &dialogs] {
+        QTimer::singleShot(400, this, [this, &dialogs] {
+          Shoot("26-help-contents", true);
+          if (dialogs.TextViewer() != nullptr) dialogs.TextViewer()->close();
+        });
+      });
 }
 
 void ScreenshotTour::Add(QString what, std::function<bool()> ready, std::function<void()> action) {
@@ -482,7 +591,8 @@ void ScreenshotTour::Tick() {
   Step& step = steps_[next_];
   if (!step.ready()) {
     if (QDateTime::currentMSecsSinceEpoch() - step_started_ > kStepTimeoutMs)
-      Fail("timed out waiting for: " + step.what);
+      Fail("timed out waiting for: " + step.what + " (status line: \"" +
+           QString::fromStdString(window_.TheProgram().ReportingHost().Status().text) + "\")");
     return;
   }
   ++next_;

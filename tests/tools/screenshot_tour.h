@@ -1,8 +1,9 @@
 // The screenshot tour: drives the real window on the simulated programmer through
 // the states worth looking at and writes one PNG for each (start-up after
-// recognition, an edited image, a write in progress, a failed operation, the
-// Settings menu, the chip details box). It only does what a user would: clicks,
-// keys, menus and the Simulator menu.
+// recognition, an edited image, a write in progress, a failed operation, menus with
+// their images, the chip details box, every dialog of the menus, a long fill, the
+// manual, a long red status line). It only does what a user would: clicks, keys,
+// menus and the Simulator menu.
 #pragma once
 
 #include <QObject>
