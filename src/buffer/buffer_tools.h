@@ -63,8 +63,8 @@ bool GoToAddress(ImageBuffer& buffer, HexPage& page, Host& host, std::uint64_t a
 // ---- box texts -------------------------------------------------------------------
 
 // Digits converted one by one (value * 16 + digit); nothing for an empty text, a
-// character that is no digit, more digits than the box holds, or a number past 64 bits. Lower-case letters
-// count as upper-case ones (the boxes turn every letter to upper case).
+// character that is no digit, more digits than the box holds, or a number past 64 bits. Lower-case
+// letters count as upper-case ones (the boxes turn every letter to upper case).
 [[nodiscard]] std::optional<std::uint64_t> ParseHexBox(std::string_view text,
                                                        std::size_t max_digits);
 [[nodiscard]] std::optional<std::uint64_t> ParseDecimalBox(std::string_view text,

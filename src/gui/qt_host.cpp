@@ -70,6 +70,8 @@ BoxAnswer QtHost::ShowStandardBox(QWidget* parent, const QString& text, const QS
       break;
     case BoxButtons::kYesNo:
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      // A warning's question (a fill past the chip) is not answered yes by a reflex Enter.
+      if (icon == BoxIcon::kWarning) box.setDefaultButton(QMessageBox::No);
       break;
     case BoxButtons::kYesNoCancel:
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);

@@ -288,6 +288,15 @@ TEST_F(DialogsTest, AFillPastTheChipAsksFirstAndALongFillCanBeStopped) {
   EXPECT_EQ(program_->Image().Size(), kFillSlice);
   EXPECT_EQ(Text(fill->StateText()), "fill stopped");
   EXPECT_EQ(Status(), "fill stopped");
+  // Shown for real, that question takes Enter as No.
+  QTimer enter;
+  enter.setSingleShot(true);
+  QObject::connect(&enter, &QTimer::timeout,
+                   [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return); });
+  enter.start(0);
+  EXPECT_EQ(QtHost::ShowStandardBox(window_.get(), "continue ?", "warning", BoxIcon::kWarning,
+                                    BoxButtons::kYesNo),
+            BoxAnswer::kNo);
 }
 
 TEST_F(DialogsTest, MoveToStaysOpenAndTheEditBoxResetsToItsOwnByte) {
