@@ -20,7 +20,7 @@ QString FirmwareFileFilter() {
 }
 
 QString SaveFileFilter() {
-  return "bin(*.bin);;rom(*.rom);;(*.*)(*)";
+  return "bin(*.bin);;rom(*.rom);;(*)";
 }
 
 QString DesktopFolder() {

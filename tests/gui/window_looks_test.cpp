@@ -11,6 +11,7 @@
 
 #include "buffer/hex_page.h"
 #include "gui/caption_progress_bar.h"
+#include "gui/file_choosers.h"
 #include "gui/hex_grid.h"
 #include "gui/window_fixture.h"
 #include "state/captions.h"
@@ -80,6 +81,14 @@ TEST_F(LooksTest, TheGridEndsWithItsLastRow) {
   // The last row's bottom line, then the frame: no strip below.
   EXPECT_EQ(grid->height(), grid->CellRect(HexPage::kGridRows - 1, 0).bottom() + 2);
   EXPECT_EQ(window_->Control(1002)->height(), grid->height());  // the scroll bar beside it
+}
+
+// Qt shows a filter's whole text: a name that repeats its own brackets reads twice.
+TEST(FileFilterLooks, EveryFileTypeIsNamedOnce) {
+  for (const QString& filters :
+       {ImageFileFilter(), SaveFileFilter(), CombineFileFilter(), FirmwareFileFilter()})
+    for (const QString& entry : filters.split(";;"))
+      EXPECT_FALSE(entry.contains(")(")) << entry.toStdString();
 }
 
 TEST_F(LooksTest, EveryMenuItemWithoutACheckMarkHasAnImage) {
