@@ -74,8 +74,10 @@ std::filesystem::path DivisionPieceName(const std::filesystem::path& source,
   // The cut goes before the file name's own extension, never into a folder name
   // that happens to hold a dot.
   const std::filesystem::path name = source.filename();
-  const std::string range = "_" + std::to_string(span.start) + "-" +
-                            std::to_string(static_cast<std::int64_t>(span.start + span.length) - 1);
+  // The end is the last byte; an empty piece at the very start ends at -1.
+  const std::uint64_t past = span.start + span.length;
+  const std::string end = past == 0 ? std::string("-1") : std::to_string(past - 1);
+  const std::string range = "_" + std::to_string(span.start) + "-" + end;
   return source.parent_path() / (name.stem().native() + range + name.extension().native());
 }
 
