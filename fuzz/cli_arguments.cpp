@@ -1,10 +1,12 @@
 // The command line as a script or a user may type it: the words (NUL-separated in the
-// input) parsed into the global options, the command and its arguments.
+// input) parsed into the global options, the command and its arguments, and a chip
+// command's arguments (verify's --diff, auto's bulk and serial-number options).
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "cli/arguments.h"
+#include "cli/chip_commands.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -29,5 +31,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(options.args.size() == before);
   }
   FUZZ_CHECK(options.sim_timing == "instant" || options.sim_timing == "realistic");
+  if (found == nullptr) return 0;
+  const std::pair<const char*, ChipCommand> kChipCommands[] = {
+      {"read", ChipCommand::kRead}, {"verify", ChipCommand::kVerify}, {"auto", ChipCommand::kAuto}};
+  for (const auto& [name, command] : kChipCommands) {
+    if (found->name != name) continue;
+    ChipArgs args;
+    if (!ParseChipArgs(command, options.args, args).empty()) return 0;
+    FUZZ_CHECK(!args.file.empty());
+    FUZZ_CHECK(!args.diff || command == ChipCommand::kVerify);
+    FUZZ_CHECK(args.swap_ms >= kMinimumSwapMs);
+    if (args.serial) {
+      FUZZ_CHECK(args.bulk && command == ChipCommand::kAuto);
+      FUZZ_CHECK(args.serial->width >= 1 && args.serial->step > 0);
+    }
+  }
   return 0;
 }

@@ -34,22 +34,27 @@ std::string WidthName(FileFormat format, int bits) {
 
 }  // namespace
 
+std::string FormatWidthProblem(FileFormatChoice choice, std::uint64_t total) {
+  if (choice.format == FileFormat::kBinary) return {};
+  const int bits =
+      choice.address_bits != 0 ? choice.address_bits : SmallestBits(choice.format, total);
+  const bool known = choice.format == FileFormat::kIntelHex
+                         ? (bits == 16 || bits == 20 || bits == 32)
+                         : (bits == 16 || bits == 24 || bits == 32);
+  if (!known) return "no such record format";
+  if (total > (std::uint64_t{1} << bits))
+    return std::to_string(total) + " bytes do not fit " + WidthName(choice.format, bits) +
+           " addresses";
+  return {};
+}
+
 LoadFileEncoder::LoadFileEncoder(int fd, FileFormatChoice choice, std::uint64_t total)
     : fd_(fd), format_(choice.format) {
   out_.reserve(kOutBuffer + 1024);
   if (format_ == FileFormat::kBinary) return;
+  error_ = FormatWidthProblem(choice, total);
+  if (!error_.empty()) return;
   bits_ = choice.address_bits != 0 ? choice.address_bits : SmallestBits(format_, total);
-  const bool known = format_ == FileFormat::kIntelHex ? (bits_ == 16 || bits_ == 20 || bits_ == 32)
-                                                      : (bits_ == 16 || bits_ == 24 || bits_ == 32);
-  if (!known) {
-    error_ = "no such record format";
-    return;
-  }
-  if (total > (std::uint64_t{1} << bits_)) {
-    error_ =
-        std::to_string(total) + " bytes do not fit " + WidthName(format_, bits_) + " addresses";
-    return;
-  }
   if (format_ == FileFormat::kSRecord) SRecordLine('0', 0, 2, nullptr, 0);
 }
 

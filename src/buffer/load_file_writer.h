@@ -21,6 +21,10 @@ namespace tarvix {
 // Bytes per data record: lines stay under 80 columns.
 inline constexpr std::size_t kRecordDataBytes = 32;
 
+// Why `total` bytes cannot be written in `choice` (a record width too narrow for
+// them); "" when they can.
+[[nodiscard]] std::string FormatWidthProblem(FileFormatChoice choice, std::uint64_t total);
+
 class LoadFileEncoder {
  public:
   // Writes to `fd` (open for writing, at its start). `total` is the image's length;

@@ -36,11 +36,40 @@ void PrintHelp() {
          "                         terminal, refuse when stdin is not a terminal)\n"
          "  --json                 print results as JSON\n"
          "  --trace FILE           log every USB transfer to FILE\n"
+         "  --format bin|ihex|i8hex|i16hex|i32hex|srec|s19|s28|s37\n"
+         "                         the format of the image file of read, write, verify and\n"
+         "                         auto. Without it a known extension decides (.bin .rom:\n"
+         "                         binary; .hex .ihex .ihx: Intel HEX; .srec .mot .s .sx .s19\n"
+         "                         .s28 .s37: S-record), else the file's content; read writes\n"
+         "                         binary then. Gaps between records read as FF\n"
+         "  --log FILE             the production log (an SQLite database, created when\n"
+         "                         absent): every auto, write and verify, and each chip of\n"
+         "                         auto --bulk, is recorded before the next chip starts. A log\n"
+         "                         that is locked (for over 5 s) or cannot be written stops\n"
+         "                         the run. Without --log nothing is recorded\n"
+         "  --lot TEXT             the lot recorded with each chip (with --log); log show and\n"
+         "                         log export keep to that lot\n"
          "  --version              print the program's version\n"
          "Ctrl-C stops a chip command at its next block (exit status 130); a second\n"
          "Ctrl-C leaves at once. Exit status: 0 success, 1 failure, 2 usage error.\n"
          "commands:\n";
   for (const Command& c : Commands()) std::cout << "  " << c.usage << "\n";
+  std::cout
+      << "auto options:\n"
+         "  --serial-address ADDR  with --bulk and --log: each chip takes the next serial number,\n"
+         "                         written at ADDR (hexadecimal) into the data sent to it and\n"
+         "                         verified there; FILE itself never changes. The counter is\n"
+         "                         kept in the log and goes on where the last run stopped; a\n"
+         "                         number is never given twice (a failed chip's is spoiled)\n"
+         "  --serial-encoding binary|bcd|ascii-dec|ascii-hex\n"
+         "                         how the number is written (default binary)\n"
+         "  --serial-width N       bytes of the field (default 4)\n"
+         "  --serial-order msb|lsb\n"
+         "                         the most significant byte, BCD pair or digit first (the\n"
+         "                         default) or last\n"
+         "  --serial-start N       the first number (default 0); a run with other serial\n"
+         "                         options starts the counter again at its start\n"
+         "  --serial-step N        what each chip adds to the number (default 1)\n";
 }
 
 bool IsCommand(const std::string& word) {
@@ -100,6 +129,16 @@ int ParseArguments(int argc, char** argv, Options& o) {
       o.json = true;
     } else if (a == "--trace") {
       if (!value(o.trace)) return UsageError("--trace needs a file");
+    } else if (a == "--format") {
+      if (!value(v)) return UsageError("--format needs a format");
+      o.format = ParseFormatName(v);
+      if (!o.format)
+        return UsageError("--format takes bin, ihex, i8hex, i16hex, i32hex, srec, s19, s28 or s37");
+    } else if (a == "--log") {
+      if (!value(o.log) || o.log.empty()) return UsageError("--log needs a file");
+    } else if (a == "--lot") {
+      if (!value(v)) return UsageError("--lot needs a text");
+      o.lot = v;
     } else if (a.rfind("--", 0) == 0 && o.command.empty()) {
       return UsageError("unknown option " + a);
     } else if (o.command.empty()) {
@@ -129,6 +168,20 @@ const Command* FindCommand(Options& options) {
   for (const Command& c : Commands())
     if (c.name == options.command) found = &c;
   return found;
+}
+
+int CheckOptionsFit(const Command& command, const Options& options) {
+  const auto among = [&](std::initializer_list<const char*> names) {
+    for (const char* name : names)
+      if (command.name == name) return true;
+    return false;
+  };
+  if (options.format && !among({"read", "write", "verify", "auto"}))
+    return UsageError("--format is for read, write, verify and auto");
+  if (!options.log.empty() && !among({"write", "verify", "auto", "log show", "log export"}))
+    return UsageError("--log is for write, verify, auto and the log commands");
+  if (options.lot && options.log.empty()) return UsageError("--lot needs --log FILE");
+  return 0;
 }
 
 }  // namespace tarvix::cli

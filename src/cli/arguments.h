@@ -13,4 +13,9 @@ namespace tarvix::cli {
 // second word out of the arguments. Nothing for an unknown command.
 [[nodiscard]] const Command* FindCommand(Options& options);
 
+// A usage error (kExitUsage, said) when a global option is given to a command that
+// has no use for it (--format, --log, --lot); 0 otherwise. A production option must
+// never look as if it had been obeyed.
+[[nodiscard]] int CheckOptionsFit(const Command& command, const Options& options);
+
 }  // namespace tarvix::cli

@@ -1,5 +1,9 @@
-// detect, read, write, verify, erase, blank, auto: the chip operations, run through
-// the same Program (start-up, worker, operations) as the window.
+// detect, read, write, verify, erase, blank (and auto, in auto_command.cpp): the chip
+// operations, run through the same Program (start-up, worker, operations) as the
+// window. Image files come in any load-file format and are summed as they are opened;
+// read and verify sum the chip's data as it arrives.
+#include "cli/chip_commands.h"
+
 #include <cstring>
 #include <filesystem>
 #include <iostream>
@@ -10,81 +14,30 @@
 #include <string>
 #include <vector>
 
-#include "buffer/file_sink.h"
 #include "buffer/file_source.h"
-#include "cli/chip_session.h"
+#include "buffer/load_file_writer.h"
 #include "cli/cli_context.h"
 #include "cli/file_reasons.h"
-#include "operations/auto_sequence.h"
+#include "cli/production_output.h"
+#include "cli/read_output.h"
 #include "operations/blank_check.h"
 #include "operations/erase.h"
 #include "operations/read.h"
 #include "operations/recognition.h"
 #include "operations/verify.h"
 #include "operations/write.h"
-#include "sim/sim_bus.h"
-#include "sim/virtual_chip.h"
+#include "production/checksum_worker.h"
+#include "production/chip_data_checks.h"
+#include "production/diff_list.h"
 
 namespace tarvix::cli {
 namespace {
 
 namespace w = worker_command;
 
-// The simulated operator of a bulk run: some time after each chip is done it takes
-// the chip out and, as long again later, puts a fresh one from the same box in.
-class SimOperator {
- public:
-  SimOperator(sim::SimBus& bus, sim::ChipDescription chip, std::int64_t swap_ms)
-      : bus_(bus), chip_(std::move(chip)), swap_ms_(swap_ms), state_(std::make_shared<State>()) {}
-
-  // Number of the chip now in the socket (1 for the one there at the start, 0 while
-  // the socket is empty).
-  [[nodiscard]] int InSocket() const { return state_->in_socket; }
-
-  void ChipDone() {
-    auto state = state_;
-    const std::int64_t half = swap_ms_ / 2;
-    bus_.At(bus_.clock().NowMs() + half, [state, half, chip = chip_](sim::SimBus& bus) {
-      bus.Programmer().RemoveChip();
-      state->in_socket = 0;
-      // The socket stays empty for a while, however late the removal came.
-      bus.At(bus.clock().NowMs() + half, [state, chip](sim::SimBus& later) {
-        later.Programmer().InsertChip(std::make_unique<sim::VirtualChip>(chip));
-        state->in_socket = ++state->inserted;
-      });
-    });
-  }
-
- private:
-  struct State {
-    int in_socket = 1;
-    int inserted = 1;
-  };
-  sim::SimBus& bus_;
-  sim::ChipDescription chip_;
-  std::int64_t swap_ms_;
-  std::shared_ptr<State> state_;
-};
-
-constexpr std::int64_t kDefaultSwapMs = 2000;
-// Shorter swaps could take a chip out and put the next in between two looks of the
-// programmer, which then never sees the socket empty and waits on.
-constexpr std::int64_t kMinimumSwapMs = 1000;
-
 bool IsNumber(const std::string& s) {
   return !s.empty() && s.size() <= 9 && s.find_first_not_of("0123456789") == std::string::npos;
 }
-
-// A command's arguments: at most one file, and for auto the bulk options.
-struct ChipArgs {
-  std::string file;
-  bool bulk = false;
-  std::int64_t bulk_count = 0;  // 0: until Ctrl-C
-  std::int64_t swap_ms = kDefaultSwapMs;
-  bool swap_given = false;
-};
-
-enum class ChipCommand { kDetect, kRead, kWrite, kVerify, kErase, kBlank, kAuto };
 
 struct CommandInfo {
   std::string_view name;
@@ -112,25 +65,45 @@ CommandInfo Info(ChipCommand command) {
   return {"auto", true, w::kAuto};
 }
 
-// Parses the arguments; an error text when they are wrong.
+}  // namespace
+
 std::string ParseChipArgs(ChipCommand command, const std::vector<std::string>& args,
                           ChipArgs& out) {
   const CommandInfo info = Info(command);
+  const bool is_auto = command == ChipCommand::kAuto;
+  SerialSettings serial;
+  bool serial_given = false;
+  bool address_given = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (command == ChipCommand::kAuto && a == "--bulk") {
+    if (is_auto && a == "--bulk") {
       out.bulk = true;
       if (i + 1 < args.size() && IsNumber(args[i + 1])) {
         out.bulk_count = std::stoll(args[++i]);
         if (out.bulk_count == 0) return "--bulk takes a number of chips above 0";
       }
-    } else if (command == ChipCommand::kAuto && a == "--sim-swap") {
+    } else if (is_auto && a == "--sim-swap") {
       if (i + 1 >= args.size() || !IsNumber(args[i + 1]))
         return "--sim-swap needs a time in milliseconds";
       out.swap_ms = std::stoll(args[++i]);
       out.swap_given = true;
       if (out.swap_ms < kMinimumSwapMs)
         return "--sim-swap takes at least " + std::to_string(kMinimumSwapMs) + " ms";
+    } else if (is_auto && a == "--sim-chips") {
+      if (i + 1 >= args.size() || args[i + 1].empty()) return "--sim-chips needs a folder";
+      out.sim_chips = args[++i];
+    } else if (is_auto && a.rfind("--serial-", 0) == 0) {
+      if (i + 1 >= args.size()) return a + " needs a value";
+      bool known = false;
+      std::string error;
+      if (!ParseSerialOption(a, args[i + 1], serial, &known, &error))
+        return known ? error : "unknown option " + a + " for auto";
+      ++i;
+      serial_given = true;
+      address_given = address_given || a == "--serial-address";
+    } else if (command == ChipCommand::kVerify && a == "--diff") {
+      out.diff = kDefaultDiffRanges;
+      if (i + 1 < args.size() && IsNumber(args[i + 1])) out.diff = std::stoul(args[++i]);
     } else if (a.rfind("--", 0) == 0) {
       return "unknown option " + a + " for " + std::string(info.name);
     } else if (info.needs_file && out.file.empty()) {
@@ -140,83 +113,12 @@ std::string ParseChipArgs(ChipCommand command, const std::vector<std::string>& a
     }
   }
   if (info.needs_file && out.file.empty()) return std::string(info.name) + " needs a FILE";
+  if (serial_given) {
+    if (!address_given) return "serial numbers need --serial-address";
+    if (!out.bulk) return "serial numbers are stamped in auto --bulk only";
+    out.serial = serial;
+  }
   return {};
-}
-
-// A read's output on the command line: the chip's bytes go straight into a temporary
-// file beside the user's FILE, which takes that name after the run, and only when it
-// holds the whole chip of a run nobody stopped. The read's Commit only marks its end.
-// As with cp, the system writes the file to the disk in its own time: a forced flush
-// would cost more than the whole read.
-class ReadOutput final : public ByteSink {
- public:
-  explicit ReadOutput(const std::filesystem::path& file) : file_(file, /*durable=*/false) {}
-
-  [[nodiscard]] bool Valid() const { return file_.Valid(); }
-  [[nodiscard]] const std::filesystem::path& TemporaryPath() const { return file_.TemporaryPath(); }
-  [[nodiscard]] std::uint64_t Written() const { return file_.Written(); }
-  [[nodiscard]] std::string Why() const { return file_.Why(); }
-
-  bool Begin(std::uint64_t length) override {
-    length_ = length;
-    ended_ = false;
-    return file_.Begin(length);
-  }
-  bool Append(std::span<const std::uint8_t> bytes) override { return file_.Append(bytes); }
-  bool Commit() override {
-    ended_ = true;
-    return true;
-  }
-  void Abandon() override { file_.Abandon(); }
-
-  // Puts the file in place when the read ended with the whole chip; otherwise removes
-  // it. False, with the reason, when the file is not in place.
-  [[nodiscard]] bool Place(std::string* why) {
-    if (!ended_ || file_.Written() != length_) {
-      file_.Abandon();
-      *why = "the read ended after " + std::to_string(file_.Written()) + " of " +
-             std::to_string(length_) + " bytes";
-      return false;
-    }
-    if (file_.Commit()) return true;
-    *why = file_.Why();
-    return false;
-  }
-
- private:
-  FileSink file_;
-  std::uint64_t length_ = 0;
-  bool ended_ = false;
-};
-
-// The steps of an auto run; after a Ctrl-C no further step starts, and a step that
-// ended early (erase reports a stopped erase as done) does not count as done.
-AutoSteps InterruptibleSteps(ChipSession& s) {
-  const AutoSteps steps = ChipAutoSteps(s.ctx());
-  // Whatever arguments a step takes (the pre-check flag, and what else it is told).
-  const auto guard = [&s](auto step) {
-    return [&s, step = std::move(step)](auto... args) {
-      if (s.Interrupted()) return false;
-      const bool ok = step(args...);
-      return ok && !s.Interrupted();
-    };
-  };
-  return {guard(steps.erase), guard(steps.write), guard(steps.verify)};
-}
-
-// What the first chip of a bulk run is asked; the later chips are not.
-std::string BulkQuestion(const Settings& settings) {
-  std::string steps;
-  const auto add = [&steps](const char* word) {
-    if (!steps.empty()) steps += ", ";
-    steps += word;
-  };
-  if (settings.IsOn(SettingItem::kBulkErase)) add("erased");
-  if (settings.IsOn(SettingItem::kBulkWrite)) add("written");
-  if (settings.IsOn(SettingItem::kBulkVerify)) add("verified");
-  if (steps.empty()) steps = "counted (no step is chosen in \"Bulk Process\")";
-  return "bulk mode: every chip put in the socket will be " + steps +
-         " without another question ! continue ?";
 }
 
 void PrintChipJson(std::ostream& out, const ChipRecord* record, const MainState& state) {
@@ -227,118 +129,19 @@ void PrintChipJson(std::ostream& out, const ChipRecord* record, const MainState&
       << ",\"capacity_bytes\":" << state.chip_capacity.load() << "}";
 }
 
-int RunAuto(Context& c, ChipSession& s, const ChipArgs& args) {
-  const bool json = c.options().json;
-  Program& program = s.program();
-  OperationContext& ctx = s.ctx();
-  MainState& state = program.State();
-  struct ChipResult {
-    int number;
-    bool ok;
-    int socket;  // simulated chip number, 0 with a real programmer
-    std::string status;
-  };
-  std::vector<ChipResult> chips;
-  bool interrupted_chip = false;
-  std::optional<SimOperator> sim_operator;
-  Device& device = s.device();
-  if (args.bulk && device.sim != nullptr && device.sim->Programmer().chip() != nullptr)
-    sim_operator.emplace(*device.sim, device.sim->Programmer().chip()->description(), args.swap_ms);
-  const AutoSteps steps = InterruptibleSteps(s);
-  bool ok = false;
-
-  const auto finish_chip = [&](bool run_ok, std::string status) {
-    ChipResult r{static_cast<int>(chips.size()) + 1, run_ok,
-                 sim_operator ? sim_operator->InSocket() : 0, std::move(status)};
-    if (!json) {
-      s.host().BreakLine();
-      std::cout << "chip " << r.number << ": " << (r.ok ? "pass" : "fail");
-      if (r.socket > 0) std::cout << " (simulated chip #" << r.socket << ")";
-      std::cout << "  " << r.status << std::endl;
-    }
-    chips.push_back(std::move(r));
-    if (args.bulk_count > 0 && static_cast<std::int64_t>(chips.size()) >= args.bulk_count)
-      state.bulk_mode = 0;
-    else if (sim_operator)
-      sim_operator->ChipDone();
-  };
-
-  program.SetOperation(w::kAuto, [&] {
-    // Every chip after the first must be the run's chip too.
-    if (args.bulk && !chips.empty() && !s.Interrupted()) {
-      const std::string refusal = s.CheckSwappedChip();
-      if (!refusal.empty()) {
-        s.host().BreakLine();
-        std::cerr << "tarvix-cli: " << refusal << "\n";
-        finish_chip(false, refusal);
-        return;
-      }
-    }
-    const bool run_ok = AutoSequence(ctx, steps);
-    ok = run_ok;
-    if (!args.bulk) return;
-    // A chip finished before the Ctrl-C still counts; one stopped half-way does not.
-    if (s.Interrupted() && !run_ok) {
-      interrupted_chip = true;
-      return;
-    }
-    // The worker then waits for the next chip, on one refreshed "waiting for a chip".
-    finish_chip(run_ok, s.host().LastStatus());
-  });
-
-  if (args.bulk) {
-    if (!s.host().Confirm(BulkQuestion(program.SettingsMenu()))) return kExitFailed;
-    program.Bulk().Press();  // refuses, with its message, without "Auto Recognize"
-    if (state.bulk_mode.load() == 0) return s.Interrupted() ? s.InterruptedExit() : kExitFailed;
-  } else {
-    program.TheWorker().Give(w::kAuto);
-  }
-  program.TheWorker().RunUntilIdle();
-  const bool interrupted = s.Interrupted();
-
-  if (!args.bulk) {
-    if (interrupted) ok = false;
-    if (json)
-      std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(s.host().LastStatus())
-                << ",\"file\":" << JsonString(args.file)
-                << (interrupted ? ",\"interrupted\":true" : "") << "}\n";
-    if (interrupted) return s.InterruptedExit();
-    return ok ? kExitOk : kExitFailed;
-  }
-  int passed = 0;
-  for (const ChipResult& r : chips) passed += r.ok ? 1 : 0;
-  const int failed = static_cast<int>(chips.size()) - passed;
-  const bool all_ok = !chips.empty() && failed == 0 && !interrupted;
-  if (json) {
-    std::cout << "{\"ok\":" << JsonBool(all_ok)
-              << ",\"status\":" << JsonString(s.host().LastStatus())
-              << ",\"file\":" << JsonString(args.file) << ",\"passed\":" << passed
-              << ",\"failed\":" << failed << ",\"interrupted\":" << JsonBool(interrupted)
-              << ",\"chips\":[";
-    for (std::size_t i = 0; i < chips.size(); ++i) {
-      const ChipResult& r = chips[i];
-      std::cout << (i ? "," : "") << "{\"chip\":" << r.number << ",\"ok\":" << JsonBool(r.ok)
-                << ",\"simulated_chip\":" << r.socket << ",\"status\":" << JsonString(r.status)
-                << "}";
-    }
-    std::cout << "]}\n";
-  } else {
-    s.host().BreakLine();
-    if (interrupted_chip)
-      std::cout << "chip " << chips.size() + 1 << ": interrupted, not counted\n";
-    std::cout << "passed: " << passed << "  failed: " << failed << "\n";
-  }
-  if (interrupted) return s.InterruptedExit();
-  return all_ok ? kExitOk : kExitFailed;
-}
+namespace {
 
 int RunChipCommand(Context& c, ChipCommand command) {
   ChipArgs args;
   if (const std::string error = ParseChipArgs(command, c.options().args, args); !error.empty())
     return UsageError(error);
-  if (args.swap_given && !c.options().simulate) return UsageError("--sim-swap needs --simulate");
+  const Options& o = c.options();
+  if (args.swap_given && !o.simulate) return UsageError("--sim-swap needs --simulate");
+  if (!args.sim_chips.empty() && !o.simulate) return UsageError("--sim-chips needs --simulate");
+  if (args.serial && o.log.empty())
+    return UsageError(std::string(kStampingNeedsLog) + ": give --log FILE");
   const CommandInfo info = Info(command);
-  const bool json = c.options().json;
+  const bool json = o.json;
   const auto refuse_file = [&] {
     if (json)
       std::cout << "{\"ok\":false,\"status\":\"\",\"file\":" << JsonString(args.file) << "}\n";
@@ -348,11 +151,17 @@ int RunChipCommand(Context& c, ChipCommand command) {
   std::vector<NamedFile> inputs, outputs;
   if (reads_file) inputs.push_back({"", args.file});
   if (command == ChipCommand::kRead) outputs.push_back({"", args.file});
+  // The log is written too; it must not be the image or the chip under another name.
+  if (reads_file && !o.log.empty()) outputs.push_back({"--log", o.log});
   if (!c.CheckFiles(inputs, outputs, true, true)) return refuse_file();
+  if (!args.sim_chips.empty() && !std::filesystem::is_directory(args.sim_chips)) {
+    std::cerr << "tarvix-cli: --sim-chips " << args.sim_chips << ": no such folder\n";
+    return refuse_file();
+  }
   // A whole chip can take minutes to read: a file that cannot be written is said first.
   std::optional<ReadOutput> read_output;
   if (command == ChipCommand::kRead) {
-    read_output.emplace(args.file);
+    read_output.emplace(args.file, SaveFormatOf(args.file, o.format));
     if (!read_output->Valid()) {
       std::cerr << "tarvix-cli: cannot write " << args.file << ": " << read_output->Why() << "\n";
       return refuse_file();
@@ -374,29 +183,70 @@ int RunChipCommand(Context& c, ChipCommand command) {
                 << ",\"identified\":false}\n";
     return kExitFailed;
   }
+  const std::uint32_t capacity = state.chip_capacity.load();
+  const auto refuse = [&](const std::string& text) {
+    s.host().BreakLine();
+    std::cerr << "tarvix-cli: " << text << "\n";
+    return refuse_file();
+  };
+  if (read_output) {
+    if (std::string problem = FormatWidthProblem(read_output->Format(), capacity); !problem.empty())
+      return refuse("cannot write " + args.file + ": " + problem);
+  }
 
-  // The user's file itself is streamed, read-only; the chip's size is known by now.
+  // The user's file itself is streamed, read-only, summed in the one pass that opens
+  // it; the chip's size is known by now.
   std::unique_ptr<FileSource> source;
+  ChipRun run;
   if (reads_file) {
     std::string why;
-    source = FileSource::Open(args.file, state.chip_capacity.load(), &why);
-    if (!source) {
-      s.host().BreakLine();
-      std::cerr << "tarvix-cli: " << args.file << ": " << why << "\n";
-      return refuse_file();
-    }
+    ChecksumWorker sums;
+    const std::optional<FileFormat> forced =
+        o.format ? std::optional(o.format->format) : std::nullopt;
+    source = FileSource::Open(args.file, capacity, &why, forced,
+                              [&sums](std::span<const std::uint8_t> bytes) { sums.Update(bytes); });
+    run.image_sums = sums.Finish();
+    if (!source) return refuse(args.file + ": " + why);
+    if (std::string problem = source->RangeProblem(capacity); !problem.empty())
+      return refuse(args.file + ": " + problem);
+    run.format = source->Format();
     ctx.source = source.get();
+    ProductionJob job{o.lot.value_or(""), std::string(info.name), args.file, run.image_sums,
+                      args.serial};
+    const std::optional<std::filesystem::path> log =
+        o.log.empty() ? std::nullopt : std::optional<std::filesystem::path>(o.log);
+    run.station = ProductionStation::Open(
+        ctx, log, std::move(job),
+        [&s, &run] { return run.refusal.empty() ? s.host().LastStatus() : run.refusal; }, &why);
+    if (!run.station || !run.station->Start(&why)) return refuse(why);
   }
   if (read_output) {
     ctx.read_sink = &*read_output;
     // A second Ctrl-C leaves without unwinding: the session removes the file then.
     s.SetPartialFile(read_output->TemporaryPath());
   }
-  if (command == ChipCommand::kAuto) return RunAuto(c, s, args);
+  if (command == ChipCommand::kAuto) return RunAuto(c, s, args, run);
 
-  // Each command's routine keeps its result for the report.
+  // Read and verify sum the chip's data as it arrives; verify also lists where it
+  // differs (only counted without --diff).
+  std::optional<DiffList> diff;
+  std::optional<ChipDataChecks> checks;
+  if (command == ChipCommand::kVerify) {
+    diff.emplace(args.diff.value_or(0));
+    checks.emplace(&*diff);
+  } else if (command == ChipCommand::kRead) {
+    checks.emplace(nullptr);
+  }
+  if (checks) ctx.chip_data_tap = &*checks;
+
+  // Each command's routine keeps its result for the report; write and verify run as
+  // one chip of a production run.
   int test_result = kNoProgrammer;
   bool ok = false;
+  std::string log_error;
+  const auto production_chip = [&](const std::function<bool()>& chip_operation) {
+    return run.station->RunChip(chip_operation, &log_error) == ChipOutcome::kPassed;
+  };
   Worker::Operation operation;
   switch (command) {
     case ChipCommand::kDetect:
@@ -409,10 +259,10 @@ int RunChipCommand(Context& c, ChipCommand command) {
       operation = [&] { ok = ReadChip(ctx); };
       break;
     case ChipCommand::kWrite:
-      operation = [&] { ok = WriteChip(ctx, true); };
+      operation = [&] { ok = production_chip([&] { return WriteChip(ctx, true); }); };
       break;
     case ChipCommand::kVerify:
-      operation = [&] { ok = VerifyChip(ctx, true); };
+      operation = [&] { ok = production_chip([&] { return VerifyChip(ctx, true); }); };
       break;
     case ChipCommand::kErase:
       operation = [&] { ok = EraseChip(ctx, true); };
@@ -424,9 +274,14 @@ int RunChipCommand(Context& c, ChipCommand command) {
       break;
   }
   s.Run(info.code, std::move(operation));
+  ctx.chip_data_tap = nullptr;
   // A run the user stopped is not a success, whatever the operation made of it.
   const bool interrupted = s.Interrupted();
   if (interrupted) ok = false;
+  if (!log_error.empty()) {
+    s.host().BreakLine();
+    std::cerr << "tarvix-cli: " << log_error << "\n";
+  }
 
   bool saved = false;
   if (read_output) {
@@ -442,6 +297,12 @@ int RunChipCommand(Context& c, ChipCommand command) {
     s.SetPartialFile({});
     ok = saved;
   }
+  const std::optional<Checksums> chip_sums =
+      checks && checks->ChipSums() && (command != ChipCommand::kRead || saved) ? checks->ChipSums()
+                                                                               : std::nullopt;
+  // Verify's differences: listed with --diff, otherwise only counted when there are any.
+  const bool show_diff =
+      command == ChipCommand::kVerify && !interrupted && (args.diff || checks->DiffRanges() > 0);
 
   const ChipRecord* record = program.Selection().CurrentRecord();
   s.host().BreakLine();
@@ -455,13 +316,20 @@ int RunChipCommand(Context& c, ChipCommand command) {
         break;
       case ChipCommand::kRead:
         out << ",\"file\":" << JsonString(args.file)
-            << ",\"bytes\":" << (saved ? read_output->Written() : 0);
+            << ",\"format\":" << JsonString(FormatName(read_output->Format()))
+            << ",\"bytes\":" << (saved ? read_output->Written() : 0) << SumsJson("chip", chip_sums);
         break;
       case ChipCommand::kWrite:
       case ChipCommand::kVerify:
-        out << ",\"file\":" << JsonString(args.file) << ",\"bytes\":" << source->Size()
+        out << ",\"file\":" << JsonString(args.file)
+            << ",\"format\":" << JsonString(FormatName({run.format, 0}))
+            << ",\"bytes\":" << source->Size()
             << ",\"file_sum\":" << JsonString(FormatSum(source->FileSum()))
-            << ",\"chip_sum\":" << JsonString(FormatSum(source->ChipSum()));
+            << ",\"chip_sum\":" << JsonString(FormatSum(source->ChipSum()))
+            << SumsJson("image", run.image_sums);
+        if (command == ChipCommand::kVerify) out << SumsJson("chip", chip_sums);
+        if (show_diff) out << DiffJson(*diff, checks->DiffRanges(), checks->DifferingBytes());
+        if (!log_error.empty()) out << ",\"log_error\":" << JsonString(log_error);
         break;
       case ChipCommand::kBlank:
         out << ",\"blank\":" << JsonBool(ok);
@@ -477,8 +345,12 @@ int RunChipCommand(Context& c, ChipCommand command) {
     if (record != nullptr)
       std::cout << "type: " << record->type << "\nmanufacturer: " << record->manufacturer
                 << "\nchip: " << record->model << "\n";
-  } else if (command == ChipCommand::kRead && saved) {
-    std::cout << args.file << ": " << read_output->Written() << " bytes\n";
+  } else {
+    if (command == ChipCommand::kRead && saved)
+      std::cout << args.file << ": " << read_output->Written() << " bytes\n";
+    if (reads_file) std::cout << SumsLine("image", run.image_sums);
+    if (chip_sums) std::cout << SumsLine("chip", *chip_sums);
+    if (show_diff) std::cout << DiffText(*diff, checks->DiffRanges(), checks->DifferingBytes());
   }
   if (interrupted) return s.InterruptedExit();
   return ok ? kExitOk : kExitFailed;
@@ -492,27 +364,41 @@ const Registration kDetect{
      "                         catalogue; -1: no chip (or the programmer is in its update\n"
      "                         mode); -2: no programmer, or it cannot be opened",
      [](Context& c) { return RunChipCommand(c, ChipCommand::kDetect); }}};
-const Registration kRead{{"read", "read FILE              read the whole chip into FILE",
-                          [](Context& c) { return RunChipCommand(c, ChipCommand::kRead); }}};
+const Registration kRead{
+    {"read",
+     "read FILE              read the whole chip into FILE, written as the data arrives and\n"
+     "                         put in place when whole; binary, Intel HEX or S-record by\n"
+     "                         --format or FILE's extension. Prints the chip's CRC-32 and\n"
+     "                         SHA-256",
+     [](Context& c) { return RunChipCommand(c, ChipCommand::kRead); }}};
 const Registration kWrite{
     {"write",
      "write FILE             program FILE into the chip WITHOUT erasing it first (an SPI\n"
      "                         FLASH must be blank: use erase first, or auto, which erases,\n"
-     "                         writes and verifies)",
+     "                         writes and verifies). Prints the image's CRC-32 and SHA-256",
      [](Context& c) { return RunChipCommand(c, ChipCommand::kWrite); }}};
-const Registration kVerify{{"verify", "verify FILE            compare the chip with FILE",
-                            [](Context& c) { return RunChipCommand(c, ChipCommand::kVerify); }}};
+const Registration kVerify{
+    {"verify",
+     "verify FILE [--diff [N]]\n"
+     "                         compare the chip with FILE; prints the CRC-32 and SHA-256 of\n"
+     "                         the image and of the chip, and how many ranges differ.\n"
+     "                         --diff: list the first N (16) differing ranges (address,\n"
+     "                         length, the first bytes of the file and of the chip)",
+     [](Context& c) { return RunChipCommand(c, ChipCommand::kVerify); }}};
 const Registration kErase{{"erase", "erase                  erase the chip",
                            [](Context& c) { return RunChipCommand(c, ChipCommand::kErase); }}};
 const Registration kBlank{{"blank", "blank                  blank check",
                            [](Context& c) { return RunChipCommand(c, ChipCommand::kBlank); }}};
 const Registration kAuto{
     {"auto",
-     "auto FILE [--bulk [N]] [--sim-swap MS]\n"
+     "auto FILE [--bulk [N]] [--sim-swap MS] [--sim-chips DIR]\n"
      "                         erase, write and verify; --bulk: one chip after another (N\n"
-     "                         chips, or until Ctrl-C), asking once before the first;\n"
-     "                         --sim-swap: the simulated operator swaps chips MS ms after\n"
-     "                         each (default 2000, at least 1000)",
+     "                         chips, or until Ctrl-C), asking once before the first, each\n"
+     "                         chip stamped with a serial number when the auto options\n"
+     "                         below ask; --sim-swap: the simulated operator swaps chips MS\n"
+     "                         ms after each (default 2000, at least 1000); --sim-chips: its\n"
+     "                         chips live in DIR, number N (the first after the one in the\n"
+     "                         socket is 2) in DIR/chip-N.img, blank when absent",
      [](Context& c) { return RunChipCommand(c, ChipCommand::kAuto); }}};
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "buffer/load_file_format.h"
 #include "catalogue/chip_catalogue.h"
 #include "catalogue/chip_selection.h"
 #include "cli/file_reasons.h"
@@ -32,6 +33,11 @@ struct Options {
   bool yes = false;
   bool json = false;
   std::string trace;
+  // The format of the image file of read, write, verify and auto; none: its name or
+  // its content decides.
+  std::optional<FileFormatChoice> format;
+  std::string log;                 // the production log; empty: none is kept
+  std::optional<std::string> lot;  // recorded with each chip; log show's filter
   std::string command;
   std::vector<std::string> args;  // the command's own arguments
 };

@@ -17,6 +17,7 @@ int Main(int argc, char** argv) {
   if (options.command.empty()) return UsageError("no command given");
   const Command* found = FindCommand(options);
   if (found == nullptr) return UsageError("unknown command " + options.command);
+  if (const int status = CheckOptionsFit(*found, options); status != 0) return status;
   Context context(std::move(options));
   const int status = found->run(context);
   return status == kExitOk && context.FailedAfterwards() ? kExitFailed : status;

@@ -128,6 +128,21 @@ bool LogDatabase::Execute(const char* sql, std::string* error) {
   return false;
 }
 
+bool LogDatabase::CheckWritable(std::string* error) {
+  if (sqlite3_db_readonly(db_, "main") == 1) {
+    *error = path_.string() + ": the log is read-only";
+    return false;
+  }
+  return Transaction(
+      [&] {
+        LogStatement read(db_, "PRAGMA user_version");
+        if (read.Step() != SQLITE_ROW) return false;
+        const std::string same = "PRAGMA user_version = " + std::to_string(read.Integer(0));
+        return Execute(same.c_str(), error);
+      },
+      error);
+}
+
 bool LogDatabase::Transaction(const std::function<bool()>& work, std::string* error) {
   error->clear();
   // IMMEDIATE takes the write lock at the start, so a busy log is found before any

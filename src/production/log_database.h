@@ -59,6 +59,11 @@ class LogDatabase {
   // failure rolls everything back. On any failure `error` names the log and the reason
   // ("... database is locked" once the lock wait has run out).
   [[nodiscard]] bool Transaction(const std::function<bool()>& work, std::string* error);
+  // Proves that a chip could be recorded now: takes the write lock (waiting for
+  // another writer up to the bound) and writes, unchanged, the database's header
+  // through its journal. False with `error` when the log is locked, read-only or in a
+  // folder where its journal cannot be made.
+  [[nodiscard]] bool CheckWritable(std::string* error);
   // Runs SQL without results; false with `error` on failure.
   [[nodiscard]] bool Execute(const char* sql, std::string* error);
   // "PATH: REASON" with SQLite's text for the last failure.

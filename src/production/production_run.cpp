@@ -8,6 +8,9 @@ ProductionRun::ProductionRun(LogDatabase* db, ProductionJob job, const Clock& cl
     : db_(db), job_(std::move(job)), clock_(clock) {}
 
 bool ProductionRun::Start(std::uint64_t capacity, std::string* error) {
+  // A log that cannot take the first chip's entry is found before that chip is
+  // programmed, not after.
+  if (db_ != nullptr && !db_->CheckWritable(error)) return false;
   if (!job_.serial) return true;
   if (db_ == nullptr) {
     *error = kStampingNeedsLog;

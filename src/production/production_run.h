@@ -42,8 +42,10 @@ class ProductionRun {
   // and stamping is refused). `clock` times each chip.
   ProductionRun(LogDatabase* db, ProductionJob job, const Clock& clock);
 
-  // Before the first chip of a chip of `capacity` bytes: checks the serial settings
-  // against the chip, spoils numbers a crashed run left reserved and sets the counter.
+  // Before the first chip of a chip of `capacity` bytes: checks that the log can be
+  // written (a locked or read-only log stops the run before any chip), the serial
+  // settings against the chip, spoils numbers a crashed run left reserved and sets
+  // the counter.
   [[nodiscard]] bool Start(std::uint64_t capacity, std::string* error);
 
   // Before each chip: reserves its serial number. False (stop the run) when the log
