@@ -17,7 +17,7 @@ namespace {
 const QColor kGridLine(208, 212, 220);
 const QColor kFixedCell(236, 238, 242);
 const QColor kFixedText(60, 70, 90);
-const QColor kLockedCell(228, 228, 228);
+const QColor kLockedCell(218, 218, 218);
 const QColor kFocusFrame(30, 100, 210);
 
 QColor TextColour(std::uint16_t state) {

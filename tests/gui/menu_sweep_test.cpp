@@ -229,8 +229,12 @@ class MenuSweep : public WindowFixture, public ::testing::WithParamInterface<Win
     return QString::fromStdString(texts).toLower().toStdString();
   }
 
-  // Closes what the item opened and lets its work end.
+  // Closes what the item opened, lets its work end, and puts back the settings an item
+  // turned off (as the user would, from the menu) so the state need not be rebuilt.
   void Tidy() {
+    for (int id : {32809, 32811, 32820, 32821, 32822})
+      if (!window_->Closed() && !window_->MenuAction(id)->isChecked())
+        window_->MenuAction(id)->trigger();
     for (QWidget* w : QApplication::topLevelWidgets())
       if (w != window_.get() && w->isVisible() && qobject_cast<QMenu*>(w) == nullptr) w->close();
     Settle();
