@@ -344,6 +344,8 @@ bool Program::BeginClose() {
   // another run either.
   state_.stop_verify.store(1);
   state_.stop_blank.store(1);
+  // A fill stops between blocks, where no block is half rewritten.
+  chip_fill_.RequestStop();
   state_.bulk_mode.store(0);
   if (options_.device_change_notices) backend_.SetDeviceChangeHandler(nullptr);
   worker_.RequestExit();

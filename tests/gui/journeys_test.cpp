@@ -2,21 +2,36 @@
 // clicks on buttons, menu items and grid cells; file dialogs and boxes answered
 // through the window's own seam), on the simulated programmer. Each ends by looking
 // at what the user has: the files on disk, the chip, and the window.
+#include <QAbstractItemView>
 #include <QAction>
+#include <QComboBox>
+#include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMenu>
+#include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTimer>
+#include <fstream>
+#include <functional>
 
 #include "app/bulk_mode.h"
+#include "buffer/find_datas.h"
 #include "buffer/load_save.h"
 #include "buffer/path_box.h"
+#include "firmware/tvx_image.h"
 #include "gui/caption_progress_bar.h"
+#include "gui/chip_fill_window.h"
 #include "gui/file_division_window.h"
 #include "gui/files_combine_window.h"
+#include "gui/find_datas_window.h"
+#include "gui/firmware_upgrade_window.h"
 #include "gui/hex_grid.h"
 #include "gui/image_button.h"
 #include "gui/window_fixture.h"
+#include "gui/write_from_address_window.h"
+#include "operations/auto_sequence.h"
 #include "operations/erase.h"
+#include "operations/read.h"
 #include "operations/verify.h"
 #include "operations/write.h"
 #include "state/control_ids.h"
@@ -306,6 +321,218 @@ TEST_F(Journey, TheGridIsReadOnlyWhileAnOperationRuns) {
   EXPECT_EQ(program_->Hex().CellText(1, 3), "12");
   const QImage open = grid->grab().toImage();
   EXPECT_EQ(open.pixelColor(grid->CellRect(5, 5).topLeft() + QPoint(2, 2)), QColor(Qt::white));
+}
+
+// F7 again part-way: the read ends red and says how much came; what came is the chip's
+// start, shown as partial chip data, and Save As keeps exactly that.
+TEST_F(Journey, AReadStoppedPartWay) {
+  Open(sim::Timing::kRealistic);
+  constexpr std::size_t kChip = 4 << 20;
+  const std::string chip = Pattern(kChip);
+  SocketChip()->Load(0, reinterpret_cast<const std::uint8_t*>(chip.data()), chip.size());
+  Press(Qt::Key_F7);
+  ASSERT_TRUE(WaitFor([&] { return window_->ProgressBar()->Position() >= 38; }));
+  EXPECT_EQ(window_->Button(c::kRead)->text().toStdString(), "Stop read(F7)");
+  Press(Qt::Key_F7);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(host_->Status().red);
+  ASSERT_TRUE(StartsWith(Status(), "Read stopped,")) << Status();
+  const std::size_t got = std::stoul(Status().substr(std::string("Read stopped,").size()));
+  EXPECT_TRUE(
+      StartsWith(Status(), "Read stopped," + std::to_string(got) + " of 4194304 bytes read,"))
+      << Status();
+  EXPECT_GE(got, kChip * 38 / 100);
+  EXPECT_LT(got, kChip);
+  EXPECT_EQ(PathBox(), PartialChipDataText(got, kChip));
+  EXPECT_FALSE(window_->LogPane()->toPlainText().toLower().contains("read succeed"));
+
+  const auto backup = dir_.path() / "part.bin";
+  WillChoose(backup);
+  Choose("Save &As");
+  EXPECT_EQ(ReadFile(backup), chip.substr(0, got));
+}
+
+// A stop in any step of Auto ends the whole run with one red line: no write after a
+// stopped erase, no verify after a stopped write.
+TEST_F(Journey, AStopDuringAutoEndsTheWholeRun) {
+  Open(sim::Timing::kRealistic);
+  const auto image = MakeImage("image.bin", 2 << 20);
+  OpenFile(image);
+  const auto log_since = [&](qsizetype from) {
+    return window_->LogPane()->toPlainText().mid(from).toStdString();
+  };
+  struct Stop {
+    Qt::Key key;
+    int button;
+    const char* step;
+  };
+  // The write first: a chip told to stop its erase stays busy a while.
+  for (const Stop& stop :
+       {Stop{Qt::Key_F6, c::kWrite, "write"}, Stop{Qt::Key_F4, c::kErase, "erase"}}) {
+    const qsizetype log_from = window_->LogPane()->toPlainText().size();
+    boxes_.clear();
+    Press(Qt::Key_F9);
+    ASSERT_TRUE(WaitFor([&] {
+      return StartsWith(window_->Button(stop.button)->text().toStdString(), "Stop") &&
+             (stop.button == c::kErase || window_->ProgressBar()->Position() >= 20);
+    })) << stop.step;
+    Press(stop.key);
+    ASSERT_TRUE(WaitIdle());
+    EXPECT_TRUE(host_->Status().red);
+    EXPECT_TRUE(StartsWith(Status(), std::string(kAutoStoppedIn) + stop.step + " step,"))
+        << Status();
+    const std::string log = log_since(log_from);
+    EXPECT_EQ(log.find("Auto stopped"), log.rfind("Auto stopped")) << log;
+    EXPECT_EQ(log.find("verif"), std::string::npos) << log;
+    for (const ShownBox& box : boxes_) EXPECT_NE(box.title, kVerifyMismatchTitle);
+    if (stop.button == c::kErase) {
+      EXPECT_EQ(log.find(kWriteStart), std::string::npos) << log;
+    } else {
+      // The stopped write left the chip's end as it was.
+      EXPECT_EQ(SocketChip()->ReadByte((2 << 20) - 1), 0xFF);
+    }
+    EXPECT_EQ(window_->Button(c::kAuto)->text().toStdString(), "Auto(F9)");
+  }
+}
+
+// The image of a ".bin" from an address, and of a ".cap" past its header, written to
+// the chip: the chip holds the file's tail.
+TEST_F(Journey, WriteFromAFileAddressAndACapFile) {
+  Open();
+  const auto bin = MakeImage("data.bin", 8192);
+  Choose("Write from specify file addr...");
+  WriteFromAddressWindow* dialog = D().WriteFromAddress();
+  ASSERT_NE(dialog, nullptr);
+  dialog->AddressBox()->selectAll();
+  QTest::keyClicks(dialog->AddressBox(), "4096");
+  WillChoose(bin);
+  QTest::mouseClick(dialog->BrowseButton(), Qt::LeftButton);
+  QTest::mouseClick(dialog->OkButton(), Qt::LeftButton);
+  Settle();
+  Press(Qt::Key_F6);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_FALSE(host_->Status().red) << Status();
+  EXPECT_EQ(ChipBytes(4096), ReadFile(bin).substr(4096));
+  EXPECT_EQ(SocketChip()->ReadByte(4096), 0xFF);
+
+  // Ctrl+O on a ".cap" brings the dialog with its header's length locked in; OK.
+  const auto cap = MakeImage("bios.cap", 2048 + 1000);
+  bool answered = false;
+  QTimer answer;
+  answer.setInterval(5);
+  QObject::connect(&answer, &QTimer::timeout, [&] {
+    WriteFromAddressWindow* cap_dialog = D().WriteFromAddress();
+    if (cap_dialog == nullptr || answered) return;
+    answered = true;
+    EXPECT_EQ(cap_dialog->AddressBox()->text().toStdString(), "2048");
+    QTest::mouseClick(cap_dialog->OkButton(), Qt::LeftButton);
+  });
+  answer.start();
+  OpenFile(cap);
+  answer.stop();
+  ASSERT_TRUE(answered);
+  Settle();
+  Press(Qt::Key_F4);
+  ASSERT_TRUE(WaitIdle());
+  Press(Qt::Key_F6);
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_EQ(ChipBytes(1000), ReadFile(cap).substr(2048));
+  EXPECT_EQ(SocketChip()->ReadByte(1000), 0xFF);
+}
+
+// Picking the type (or maker) already shown leaves the maker and chip the user chose.
+TEST_F(Journey, PickingTheShownTypeAgainKeepsTheChip) {
+  Open();
+  auto* type = qobject_cast<QComboBox*>(window_->Control(1014));
+  auto* firm = qobject_cast<QComboBox*>(window_->Control(1015));
+  auto* chip = qobject_cast<QComboBox*>(window_->Control(1016));
+  // Picks the entry `index` of a list from its popup, as a click would.
+  const auto pick = [](QComboBox* list, int index) {
+    list->showPopup();
+    QAbstractItemView* view = list->view();
+    view->setCurrentIndex(view->model()->index(index, 0));
+    QTest::keyClick(view, Qt::Key_Return);
+    Settle();
+  };
+  pick(chip, chip->currentIndex() == 0 ? 1 : 0);
+  const std::string model = chip->currentText().toStdString();
+  const std::string maker = firm->currentText().toStdString();
+  ASSERT_NE(model, "EN25F32");
+  EXPECT_EQ(program_->Selection().CurrentModel(), model);
+  pick(type, type->currentIndex());
+  pick(firm, firm->currentIndex());
+  EXPECT_EQ(firm->currentText().toStdString(), maker);
+  EXPECT_EQ(chip->currentText().toStdString(), model);
+  EXPECT_EQ(program_->Selection().CurrentModel(), model);
+  // Another type does refill them.
+  pick(type, type->currentIndex() == 0 ? 1 : 0);
+  EXPECT_NE(program_->Selection().CurrentModel(), model);
+}
+
+// Closing while bulk mode waits, a chip fill writes, an upgrade runs or a search waits
+// at a match: the window closes within its bound and leaves nothing open.
+TEST_F(Journey, CloseDuringTheOtherOperations) {
+  struct Case {
+    const char* what;
+    std::function<void()> start;
+  };
+  const auto tvx = dir_.path() / "firmware.tvx";
+  {
+    const auto image = MakeTvx(std::vector<std::uint8_t>(60000, 0x5A));
+    ASSERT_TRUE(image.has_value());
+    std::ofstream(tvx, std::ios::binary)
+        .write(reinterpret_cast<const char*>(image->data()),
+               static_cast<std::streamsize>(image->size()));
+  }
+  const std::vector<Case> cases = {
+      {"bulk mode waiting",
+       [&] {
+         OpenFile(MakeImage("image.bin", 1024));
+         Press(Qt::Key_F2);
+         ASSERT_TRUE(WaitFor([&] { return Status() == kBulkWaitingForChip; }));
+       }},
+      {"a chip fill",
+       [&] {
+         Choose("&Chip Fill");
+         ChipFillWindow* fill = D().ChipFill();
+         fill->LengthBox()->selectAll();
+         QTest::keyClicks(fill->LengthBox(), "400000");
+         QTest::mouseClick(fill->OkButton(), Qt::LeftButton);
+         ASSERT_TRUE(WaitFor([&] { return !fill->CancelButton()->isEnabled(); }));
+       }},
+      {"a firmware upgrade",
+       [&] {
+         Choose("Firmware &Upgrade");
+         FirmwareUpgradeWindow* upgrade = D().Upgrade();
+         WillChoose(tvx);
+         QTest::mouseClick(upgrade->BrowseButton(), Qt::LeftButton);
+         QTest::mouseClick(upgrade->UpgradeButton(), Qt::LeftButton);
+         ASSERT_TRUE(WaitFor([&] { return upgrade->Bar()->Position() > 0; }));
+       }},
+      {"a search",
+       [&] {
+         OpenFile(MakeImage("image.bin", 1024));
+         Choose("Find &Datas");
+         D().FindDatas()->AimBox()->setText("0A11");
+         QTest::mouseClick(D().FindDatas()->OkButton(), Qt::LeftButton);
+         ASSERT_TRUE(
+             WaitFor([&] { return program_->State().command_code.load() == kFindWaiting; }));
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Open(sim::Timing::kRealistic);
+    c.start();
+    if (::testing::Test::HasFatalFailure()) return;
+    QElapsedTimer took;
+    took.start();
+    window_->close();
+    EXPECT_LT(took.elapsed(), kVerifyReadTimeoutMs + 1000);
+    ASSERT_TRUE(window_->Closed());
+    EXPECT_TRUE(program_->WorkerEnded());
+    EXPECT_FALSE(program_->Link().IsOpen());
+    Destroy();
+  }
 }
 
 }  // namespace
