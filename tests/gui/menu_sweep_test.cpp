@@ -1,5 +1,6 @@
-// The menu sweep: in each main state of the window (no image, an image loaded, an
-// operation running, bulk mode waiting for a chip) every enabled menu item and every
+// The menu sweep: in each main state of the window (no image, an image loaded, a chip
+// read and not yet saved, an operation running, bulk mode waiting for a chip) every
+// enabled menu item and every
 // enabled button is used once, and each must do something the user can see: a dialog
 // or box, a file dialog, a change of the window's texts, captions, marks or states, a
 // status or log line. Where the caption names what it does, what appears must be that.
@@ -97,7 +98,7 @@ std::vector<QAction*> MenuItems(QMenuBar* bar) {
   return items;
 }
 
-enum class WindowState { kNoImage, kImage, kRunning, kBulkWaiting };
+enum class WindowState { kNoImage, kImage, kChipRead, kRunning, kBulkWaiting };
 
 const char* Name(WindowState state) {
   switch (state) {
@@ -105,6 +106,8 @@ const char* Name(WindowState state) {
       return "no image";
     case WindowState::kImage:
       return "an image loaded";
+    case WindowState::kChipRead:
+      return "a chip read, not saved";
     case WindowState::kRunning:
       return "an erase running";
     case WindowState::kBulkWaiting:
@@ -131,7 +134,12 @@ class MenuSweep : public WindowFixture, public ::testing::WithParamInterface<Win
       ++model_questions_;
       return QString();
     });
-    if (state != WindowState::kNoImage) OpenFile(MakeImage("image.bin", 4096));
+    if (state == WindowState::kChipRead) {
+      Press(Qt::Key_F7);
+      ASSERT_TRUE(WaitIdle());
+    }
+    if (state != WindowState::kNoImage && state != WindowState::kChipRead)
+      OpenFile(MakeImage("image.bin", 4096));
     if (state == WindowState::kImage) Click(c::kEditModeBox);  // File Fill needs it
     if (state == WindowState::kRunning) {
       Press(Qt::Key_F4);
@@ -165,6 +173,9 @@ class MenuSweep : public WindowFixture, public ::testing::WithParamInterface<Win
         return !program_->Image().Loaded() && !busy && !bulk && program_->TheWorker().Idle();
       case WindowState::kImage:
         return image && program_->Hex().EditMode() && !busy && !bulk &&
+               program_->TheWorker().Idle();
+      case WindowState::kChipRead:
+        return program_->Image().Loaded() && PathBox() == "unsaved chip datas!" && !busy && !bulk &&
                program_->TheWorker().Idle();
       case WindowState::kRunning:
         return image && Caption(c::kErase) == "Stop erase(F4)" && !bulk;
@@ -250,8 +261,9 @@ class MenuSweep : public WindowFixture, public ::testing::WithParamInterface<Win
     const Sight before = Look();
     const int models_before = model_questions_;
     use();
-    const bool idle_state =
-        GetParam() == WindowState::kNoImage || GetParam() == WindowState::kImage;
+    const bool idle_state = GetParam() == WindowState::kNoImage ||
+                            GetParam() == WindowState::kImage ||
+                            GetParam() == WindowState::kChipRead;
     if (idle_state && !Bulk()) (void)WaitIdle(30000);
     QApplication::processEvents();
     // A few things answer a moment later (a network check fails, a chip is looked at).
@@ -313,13 +325,15 @@ TEST_P(MenuSweep, EveryEnabledItemDoesWhatItsCaptionSays) {
 }
 
 std::string StateName(const ::testing::TestParamInfo<WindowState>& info) {
-  static const char* const kNames[] = {"NoImage", "ImageLoaded", "OperationRunning", "BulkWaiting"};
+  static const char* const kNames[] = {"NoImage", "ImageLoaded", "ChipRead", "OperationRunning",
+                                       "BulkWaiting"};
   return kNames[static_cast<int>(info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(States, MenuSweep,
                          ::testing::Values(WindowState::kNoImage, WindowState::kImage,
-                                           WindowState::kRunning, WindowState::kBulkWaiting),
+                                           WindowState::kChipRead, WindowState::kRunning,
+                                           WindowState::kBulkWaiting),
                          StateName);
 
 }  // namespace
