@@ -16,12 +16,6 @@ namespace {
 
 constexpr std::size_t kSumChunk = 256 * 1024;
 
-std::string Hex(std::uint64_t value) {
-  char text[24];
-  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(value));
-  return text;
-}
-
 }  // namespace
 
 std::unique_ptr<FileSource> FileSource::Open(const std::filesystem::path& path,
@@ -96,9 +90,7 @@ std::int64_t FileSource::ReadAt(std::uint64_t offset, std::span<std::uint8_t> ou
 }
 
 std::string FileSource::RangeProblem(std::uint64_t capacity) const {
-  if (!decoded_ || size_ <= capacity) return {};
-  return "its records run from " + Hex(decoded_->lowest) + " to " + Hex(size_ - 1) +
-         ", past the end of the chip (" + std::to_string(capacity) + " bytes)";
+  return decoded_ ? RecordsPastChip(*decoded_, capacity) : std::string();
 }
 
 }  // namespace tarvix

@@ -166,6 +166,7 @@ ImageBuffer::Status ImageBuffer::ExtendTo(std::uint64_t new_size) {
 ImageBuffer::Status ImageBuffer::ReplaceRun(std::uint64_t offset, std::uint64_t count,
                                             const std::uint8_t* bytes, std::uint8_t fill_value) {
   if (!Loaded() || working_fd_ < 0) return Status::kNotLoaded;
+  if (tap_ != nullptr) tap_->Changing();
   const std::uint64_t capacity = prefix_capacity_;
   // Sum of bytes [first, first + n) of `data` that lie below the chip capacity.
   auto below_capacity = [capacity](std::uint64_t first, const std::uint8_t* data, std::size_t n) {
@@ -324,8 +325,10 @@ void ImageBuffer::OnChipChanged() {
 
 void ImageBuffer::Close() {
   const bool was_loaded = Loaded() || source_fd_ >= 0 || working_fd_ >= 0;
+  if (was_loaded && tap_ != nullptr) tap_->Closed();
   CloseFd(source_fd_);
   CloseFd(working_fd_);
+  source_format_ = FileFormat::kBinary;
   state_.file_loaded = 0;
   size_ = 0;
   top_row_ = 0;
@@ -352,6 +355,23 @@ ImageBuffer::Status ImageBuffer::LoadFrom(const std::filesystem::path& source) {
     return Status::kSourceOpenFailed;
   }
   ::fcntl(source_fd, F_SETFL, ::fcntl(source_fd, F_GETFL) & ~O_NONBLOCK);
+  return Copy(source, source_fd, FileFormat::kBinary);
+}
+
+ImageBuffer::Status ImageBuffer::LoadFrom(const std::filesystem::path& source, int decoded,
+                                          FileFormat format) {
+  if (decoded < 0) return Status::kSourceOpenFailed;
+  // The decoded copy is read from its start, whoever wrote it last.
+  if (::lseek(decoded, 0, SEEK_SET) != 0) {
+    ::close(decoded);
+    return Status::kSourceOpenFailed;
+  }
+  return Copy(source, decoded, format);
+}
+
+ImageBuffer::Status ImageBuffer::Copy(const std::filesystem::path& source, int source_fd,
+                                      FileFormat format) {
+  struct stat st {};
   int working_fd =
       ::open(state_.paths.working_copy.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (working_fd < 0) {
@@ -359,6 +379,7 @@ ImageBuffer::Status ImageBuffer::LoadFrom(const std::filesystem::path& source) {
     return Status::kWorkingOpenFailed;
   }
   Close();
+  if (tap_ != nullptr) tap_->LoadBegin();
   ::posix_fadvise(source_fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 
   const std::uint64_t capacity = Capacity();
@@ -375,6 +396,7 @@ ImageBuffer::Status ImageBuffer::LoadFrom(const std::filesystem::path& source) {
     }
     if (n == 0) break;
     auto got = static_cast<std::size_t>(n);
+    if (tap_ != nullptr) tap_->LoadBytes(std::span<const std::uint8_t>(buffer.get(), got));
     const std::uint64_t chunk_sum = ByteSum(buffer.get(), got);
     file_sum += chunk_sum;
     if (copied + got <= capacity) {
@@ -398,9 +420,11 @@ ImageBuffer::Status ImageBuffer::LoadFrom(const std::filesystem::path& source) {
   if (status != Status::kOk) {
     ::close(source_fd);
     ::close(working_fd);
+    if (tap_ != nullptr) tap_->LoadEnd(false, -1);
     return status;
   }
 
+  source_format_ = format;
   source_fd_ = source_fd;
   working_fd_ = working_fd;
   current_path_ = source;
@@ -415,6 +439,7 @@ ImageBuffer::Status ImageBuffer::LoadFrom(const std::filesystem::path& source) {
   state_.file_loaded = 1;
   RecomputeRows();
   chip_sum_ = ChipSumFromPrefix();
+  if (tap_ != nullptr) tap_->LoadEnd(true, working_fd_);
   Notify(Change::kImage);
   Notify(Change::kRows);
   Notify(Change::kFileSum);
@@ -480,6 +505,7 @@ void ImageBuffer::MarkSaved() {
 }
 
 int ImageBuffer::OpenSourceForWriting() const {
+  if (SourceIsDecoded()) return source_fd_ >= 0 ? ::fcntl(source_fd_, F_DUPFD_CLOEXEC, 0) : -1;
   if (current_path_.empty()) return -1;
   int fd = ::open(current_path_.c_str(), O_RDWR | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
@@ -492,6 +518,11 @@ int ImageBuffer::OpenSourceForWriting() const {
 }
 
 ImageBuffer::Status ImageBuffer::AdoptSource(const std::filesystem::path& path) {
+  // A decoded load file keeps its decoded copy, which Save has brought up to date.
+  if (SourceIsDecoded() && SamePath(path, current_path_)) {
+    SnapshotSource();
+    return Status::kOk;
+  }
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return Status::kSourceOpenFailed;
   struct stat st {};
@@ -501,6 +532,7 @@ ImageBuffer::Status ImageBuffer::AdoptSource(const std::filesystem::path& path) 
   }
   CloseFd(source_fd_);
   source_fd_ = fd;
+  source_format_ = FileFormat::kBinary;
   current_path_ = path;
   SnapshotSource();
   return Status::kOk;

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "buffer/byte_source.h"
+#include "buffer/load_file_format.h"
 #include "state/main_state.h"
 
 namespace tarvix {
@@ -35,6 +36,25 @@ inline constexpr std::uint64_t kMaxShownRows = 134217747;
 [[nodiscard]] std::string FormatSum(std::uint64_t sum);
 // "%0.2fKB" of size / 1024.
 [[nodiscard]] std::string SizeText(std::uint64_t size);
+
+// Sees every byte a load copies, in the load's own pass, and hears of every change to
+// the working copy before it is made (the image checksums are kept this way, without
+// reading the image again).
+class ImageTap {
+ public:
+  virtual ~ImageTap() = default;
+  // A load begins copying; the previous image is gone.
+  virtual void LoadBegin() = 0;
+  // The next bytes of the image, in order.
+  virtual void LoadBytes(std::span<const std::uint8_t> bytes) = 0;
+  // The load is over: `loaded` with the working copy's descriptor (the buffer's own;
+  // dup it to keep it), else nothing is loaded.
+  virtual void LoadEnd(bool loaded, int working_fd) = 0;
+  // Bytes of the working copy are about to change.
+  virtual void Changing() = 0;
+  // The image was closed.
+  virtual void Closed() = 0;
+};
 
 // The working copy is also the byte source of the window's chip operations.
 class ImageBuffer final : public ByteSource {
@@ -135,6 +155,16 @@ class ImageBuffer final : public ByteSource {
   // a failure after the copy started leaves nothing loaded. Sets size, rows, top row
   // 0, file sum, chip sum and the size text; does not touch title or path box.
   [[nodiscard]] Status LoadFrom(const std::filesystem::path& source);
+  // The same for a load file (Intel HEX, S-record) already decoded into `decoded` (a
+  // private file open for reading and writing, which the buffer takes): it stands for
+  // the source from now on, so the hex view compares with it and Save writes its
+  // changes into it before the whole image is written back as `source` in `format`.
+  [[nodiscard]] Status LoadFrom(const std::filesystem::path& source, int decoded,
+                                FileFormat format);
+  // The format of the source file as loaded, and whether the source the buffer reads
+  // is a decoded copy rather than the file itself.
+  [[nodiscard]] FileFormat SourceFormat() const { return source_format_; }
+  [[nodiscard]] bool SourceIsDecoded() const { return source_format_ != FileFormat::kBinary; }
   // Closes both files and clears file loaded, size, rows and top row.
   void Close();
   // Sets the title / path box text and notifies.
@@ -155,6 +185,7 @@ class ImageBuffer final : public ByteSource {
   void MarkSaved();
   // Opens the source path read-write for Save: a new descriptor the caller closes,
   // or -1 when it cannot be (read-only, vanished). The read-only handle stays open.
+  // For a decoded load file, the decoded copy (the file itself is written whole).
   [[nodiscard]] int OpenSourceForWriting() const;
   // Adopts a new source path after a chip data save or Save As (reopens it read-only).
   [[nodiscard]] Status AdoptSource(const std::filesystem::path& path);
@@ -162,6 +193,8 @@ class ImageBuffer final : public ByteSource {
   [[nodiscard]] int SourceFd() const { return source_fd_; }
 
   void AddListener(Listener listener) { listeners_.push_back(std::move(listener)); }
+  // The one tap (none: nothing watches).
+  void SetTap(ImageTap* tap) { tap_ = tap; }
 
  private:
   void Notify(Change change);
@@ -176,7 +209,11 @@ class ImageBuffer final : public ByteSource {
   [[nodiscard]] Status ReplaceRun(std::uint64_t offset, std::uint64_t count,
                                   const std::uint8_t* bytes, std::uint8_t fill_value);
 
+  [[nodiscard]] Status Copy(const std::filesystem::path& source, int source_fd, FileFormat format);
+
   MainState& state_;
+  ImageTap* tap_ = nullptr;
+  FileFormat source_format_ = FileFormat::kBinary;
   int source_fd_ = -1;
   int working_fd_ = -1;
   std::filesystem::path current_path_;

@@ -214,6 +214,12 @@ UniqueFd UnnamedTemporary() {
 
 }  // namespace
 
+std::string RecordsPastChip(const DecodedImage& image, std::uint64_t capacity) {
+  if (image.size <= capacity) return {};
+  return "its records run from " + Hex(image.lowest) + " to " + Hex(image.size - 1) +
+         ", past the end of the chip (" + std::to_string(capacity) + " bytes)";
+}
+
 bool DecodeLoadFile(const std::filesystem::path& path, FileFormat format, int out_fd,
                     DecodedImage* image, LoadFileError* error) {
   *image = {};

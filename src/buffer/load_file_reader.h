@@ -23,6 +23,10 @@ struct DecodedImage {
   std::uint64_t records = 0;     // data records read
 };
 
+// What keeps a decoded image from fitting a chip of `capacity` bytes: records past its
+// last address ("" when they all fit).
+[[nodiscard]] std::string RecordsPastChip(const DecodedImage& image, std::uint64_t capacity);
+
 // Why a file was refused: the text names the file and, for a bad record, its line
 // ("img.hex: line 3: checksum mismatch (FF != 00)"); `line` is 0 when no line applies.
 struct LoadFileError {

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -15,6 +16,8 @@
 
 #include "buffer/change_log.h"
 #include "buffer/hex_page.h"
+#include "buffer/load_file_reader.h"
+#include "buffer/load_file_writer.h"
 #include "buffer/path_box.h"
 #include "buffer/write_from_address.h"
 
@@ -138,7 +141,35 @@ bool FileLoadSave::Load(const std::filesystem::path& path, bool user_chosen) {
   const std::string path_text = ShortenPathForBox(path.string());
   const bool chip_data = SamePath(path, paths.chip_data);
 
-  const ImageBuffer::Status status = buffer_.LoadFrom(path);
+  // The chip data file holds raw bytes, whatever they begin with.
+  const FileFormat format = chip_data ? FileFormat::kBinary : LoadFormatOf(path);
+  ImageBuffer::Status status = ImageBuffer::Status::kOk;
+  if (format == FileFormat::kBinary) {
+    status = buffer_.LoadFrom(path);
+  } else {
+    LoadFileError error;
+    std::optional<ImageFile> file = OpenImageFile(path, format, &error);
+    if (!file) {
+      // Decoded before anything else is touched: the image loaded before stays.
+      host_.ShowStatus(error.text, true, false);
+      host_.MessageBox(error.text + "\r\nnothing was loaded   ", "error", BoxIcon::kError,
+                       BoxButtons::kOk);
+      return false;
+    }
+    // Records past the chosen chip would be lost to every operation: refused here, as
+    // the command line refuses them, before the image loaded before is touched.
+    const std::uint64_t capacity = buffer_.Capacity();
+    if (const std::string problem =
+            capacity > 0 ? RecordsPastChip(*file->decoded, capacity) : std::string();
+        !problem.empty()) {
+      const std::string text = FileNameOf(path) + ": " + problem;
+      host_.ShowStatus(text, true, false);
+      host_.MessageBox(text + "\r\nnothing was loaded   ", "error", BoxIcon::kError,
+                       BoxButtons::kOk);
+      return false;
+    }
+    status = buffer_.LoadFrom(path, file->fd.Release(), format);
+  }
   if (status != ImageBuffer::Status::kOk) {
     if (status == ImageBuffer::Status::kWorkingOpenFailed) {
       if (chip_data) {
@@ -221,20 +252,18 @@ void FileLoadSave::ReportSaveFailure(std::string_view why) {
 bool FileLoadSave::Save() {
   if (!buffer_.Loaded()) return false;
   const bool chip_data = buffer_.CurrentIsChipData();
-  std::filesystem::path target;
+  std::optional<std::filesystem::path> target;
   if (chip_data) {
-    std::optional<std::filesystem::path> chosen =
-        choose_save_path_ ? choose_save_path_() : std::nullopt;
-    if (!chosen) return false;
-    if (buffer_.IsSystemFile(*chosen)) {
+    target = choose_save_path_ ? choose_save_path_() : std::nullopt;
+    if (!target) return false;
+    if (buffer_.IsSystemFile(*target)) {
       host_.MessageBox(kSystemFileForbid, "warning", BoxIcon::kWarning, BoxButtons::kOk);
       return false;
     }
-    target = *chosen;
   }
   if (hex_.EditMode() && hex_.EditBoxOpen()) hex_.Commit();
 
-  if (chip_data) return SaveChipData(target);
+  if (chip_data) return SaveChipData(*target, SaveFormatOf(*target));
 
   // Someone else wrote the file since we loaded it: comparing only our own edits
   // would leave the file a mix of both, so compare everything, but only if asked.
@@ -246,6 +275,15 @@ bool FileLoadSave::Save() {
       return false;
     }
     full_compare = true;
+  }
+  // A load file is written whole, in its own format, before its decoded copy takes the
+  // changes the operation log records: a failure leaves both as they were.
+  if (buffer_.SourceIsDecoded()) {
+    std::string error;
+    if (!WriteLoadFile(buffer_.CurrentPath(), {buffer_.SourceFormat(), 0}, &error)) {
+      ReportSaveFailure(error + "; the changes stay in the image");
+      return false;
+    }
   }
   int fd = buffer_.OpenSourceForWriting();
   if (fd < 0) {
@@ -324,26 +362,46 @@ bool FileLoadSave::SaveUserFile(int fd, bool full_compare) {
   return true;
 }
 
-bool FileLoadSave::SaveChipData(const std::filesystem::path& target) {
-  int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    ReportSaveFailure("the file cannot be created; the chip data stay in the image");
-    return false;
+bool FileLoadSave::WriteLoadFile(const std::filesystem::path& path, FileFormatChoice format,
+                                 std::string* error) {
+  return SaveLoadFile(
+      [this](std::uint64_t offset, std::span<std::uint8_t> out) {
+        return buffer_.ReadWorking(offset, out);
+      },
+      buffer_.Size(), path, format, error);
+}
+
+bool FileLoadSave::SaveChipData(const std::filesystem::path& target, FileFormatChoice format) {
+  const bool binary = format.format == FileFormat::kBinary;
+  int fd = -1;
+  if (binary) {
+    fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+      ReportSaveFailure("the file cannot be created; the chip data stay in the image");
+      return false;
+    }
   }
   if (!log_.OpenRecord()) {
-    ::close(fd);
+    if (fd >= 0) ::close(fd);
     ReportSaveFailure("the operation log cannot be opened; nothing was written");
     return false;
   }
   const std::string chip = ChipName();
   log_.WriteChipDataHead(LogTimeStamp(std::time(nullptr)), chip);
-  const bool copied = CopyWhole(buffer_.WorkingFd(), fd, buffer_.Size());
-  const bool closed = ::close(fd) == 0;
+  std::string error = "a write failed";
+  bool copied = false;
+  bool closed = true;
+  if (binary) {
+    copied = CopyWhole(buffer_.WorkingFd(), fd, buffer_.Size());
+    closed = ::close(fd) == 0;
+  } else {
+    copied = WriteLoadFile(target, format, &error);
+  }
   if (copied && closed) log_.WriteSavedAs(chip, FileNameOf(target));
   log_.WriteEnd();
   (void)log_.CloseRecord();
   if (!copied || !closed) {
-    ReportSaveFailure("a write failed; the chip data stay in the image");
+    ReportSaveFailure(error + "; the chip data stay in the image");
     return false;
   }
   buffer_.SetPathBoxText("chip data saved");
@@ -355,19 +413,30 @@ bool FileLoadSave::SaveChipData(const std::filesystem::path& target) {
 
 bool FileLoadSave::SaveAs() {
   if (!buffer_.Loaded() || buffer_.State().busy_writing.load()) return false;
-  std::optional<std::filesystem::path> chosen =
+  const std::optional<std::filesystem::path> target =
       choose_save_path_ ? choose_save_path_() : std::nullopt;
-  if (!chosen) return false;
-  if (buffer_.IsSystemFile(*chosen)) {
+  if (!target) return false;
+  const std::filesystem::path& chosen = *target;
+  if (buffer_.IsSystemFile(chosen)) {
     host_.MessageBox(kSystemFileForbid, "warning", BoxIcon::kWarning, BoxButtons::kOk);
     return false;
   }
-  if (SamePath(*chosen, buffer_.CurrentPath())) return Save();
+  if (SamePath(chosen, buffer_.CurrentPath())) return Save();
+  const FileFormatChoice format = SaveFormatOf(chosen);
   if (buffer_.CurrentIsChipData()) {
     if (hex_.EditMode() && hex_.EditBoxOpen()) hex_.Commit();
-    return SaveChipData(*chosen);
+    return SaveChipData(chosen, format);
   }
-  int fd = ::open(chosen->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (format.format != FileFormat::kBinary) {
+    std::string error;
+    if (!WriteLoadFile(chosen, format, &error)) {
+      ReportSaveFailure(error + "; the image is unchanged");
+      return false;
+    }
+    host_.ShowStatus("file saved", false, false);
+    return true;
+  }
+  int fd = ::open(chosen.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     ReportSaveFailure("the file cannot be created");
     return false;

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "buffer/image_buffer.h"
+#include "buffer/load_file_format.h"
 #include "device/host.h"
 
 namespace tarvix {
@@ -36,6 +37,11 @@ inline constexpr char kSystemFileForbid[] = "system file is forbid!    ";
 // everything as it is.
 inline constexpr char kUnsavedChangesQuestion[] =
     "the image has changes that are not saved!\r\nsave them first? ";
+
+// A load file whose records reach past the selected chip (a warning; the load goes on):
+// "NAME: the records lie at 0x%X to 0x%X, past the end of the chip (0x%X bytes)   ".
+[[nodiscard]] std::string RecordsPastChipText(const std::string& name, std::uint64_t lowest,
+                                              std::uint64_t end, std::uint64_t capacity);
 
 // True when the last three characters of the path, upper-cased, are "CAP" (a dot is
 // not required: "xcap" counts too).
@@ -63,6 +69,9 @@ class FileLoadSave {
   // Loads `path`. `user_chosen` is true for Open and the reload after saving chip
   // data (system files are then refused), false for a drop, a chip read and a write
   // from a file address. Reports its own outcome; true once the image is loaded.
+  // Intel HEX and S-record files (by extension, else by content) are decoded into the
+  // same binary image as any other; one with a bad record is refused with its line,
+  // and the image loaded before stays.
   [[nodiscard]] bool Load(const std::filesystem::path& path, bool user_chosen);
 
   // A read stopped half-way: loads the chip data file as Load does, but as part of a
@@ -77,8 +86,9 @@ class FileLoadSave {
   // Save (32806): writes the changed bytes back into the source file and logs each
   // one; for unsaved chip data asks for a new file first. True when saved.
   bool Save();
-  // Save As (32784): asks for a path and copies the whole working copy there. Chip
-  // data saved this way are a chip data save, with its record in the operation log.
+  // Save As (32784): asks for a path and copies the whole working copy there, in the
+  // format the user picked or the name says. Chip data saved this way are a chip data
+  // save, with its record in the operation log.
   bool SaveAs();
 
   // True when the image holds edits that no Save has written yet.
@@ -90,7 +100,10 @@ class FileLoadSave {
 
  private:
   bool SaveUserFile(int source_rw_fd, bool full_compare);
-  bool SaveChipData(const std::filesystem::path& target);
+  bool SaveChipData(const std::filesystem::path& target, FileFormatChoice format);
+  // Writes the whole working copy to `path` as a load file; false with `error`.
+  bool WriteLoadFile(const std::filesystem::path& path, FileFormatChoice format,
+                     std::string* error);
   void ReportSaveFailure(std::string_view why);
   [[nodiscard]] std::string ChipName() const { return chip_name_ ? chip_name_() : std::string(); }
 

@@ -3,12 +3,14 @@
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileDialog>
+#include <QRegularExpression>
 #include <QStandardPaths>
 
 namespace tarvix::gui {
 
 QString ImageFileFilter() {
-  return "*.bin;*.rom (*.bin *.rom);;*.cap (*.cap);;(*)";
+  return "*.bin;*.rom (*.bin *.rom);;Intel HEX (*.hex *.ihex *.ihx);;"
+         "S-record (*.srec *.s19 *.s28 *.s37 *.mot *.s *.sx);;*.cap (*.cap);;(*)";
 }
 
 QString CombineFileFilter() {
@@ -20,7 +22,7 @@ QString FirmwareFileFilter() {
 }
 
 QString SaveFileFilter() {
-  return "bin(*.bin);;rom(*.rom);;(*)";
+  return "bin(*.bin);;rom(*.rom);;Intel HEX(*.hex);;S-record(*.srec *.s19 *.s28 *.s37);;(*)";
 }
 
 QString DesktopFolder() {
@@ -40,6 +42,13 @@ FileChoosers DesktopFileChoosers() {
     QFileDialog dialog(parent, "Save As", QString(), filter);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix("bin");
+    // A name typed without an extension takes the chosen type's: the name decides
+    // the format the image is written in.
+    QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& f) {
+      const qsizetype dot = f.indexOf("*.");
+      const qsizetype end = f.indexOf(QRegularExpression("[ )]"), dot);
+      dialog.setDefaultSuffix(dot < 0 || end < 0 ? QString() : f.mid(dot + 2, end - dot - 2));
+    });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
     return dialog.selectedFiles().first();
   };
