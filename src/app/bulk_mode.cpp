@@ -54,6 +54,9 @@ void BulkMode::TimerTick(int timer_id) {
                          BulkRunningCaption(state_.bulk_success_count.load()));
     SetTimer(true);
   } else {
+    // Ended by the run itself (a production log that cannot be written): the button
+    // offers bulk mode again.
+    if (timer_running_.load()) commands_.SetCaption(control_id::kBulkMode, kBulkIdleCaption);
     SetTimer(false);
   }
 }

@@ -59,6 +59,7 @@ Program::Program(ProgramOptions options, UsbBackend& backend, Clock& clock, Host
           },
           options_.window_files),
       link_(backend, host, state_),
+      production_setup_(options_.window_files ? options_.base : std::filesystem::path()),
       image_(state_),
       hex_(image_, state_, host),
       change_log_(ChangeLog::PathIn(options_.base)),
@@ -68,6 +69,7 @@ Program::Program(ProgramOptions options, UsbBackend& backend, Clock& clock, Host
       find_view_(window_find_view_.get()),
       ctx_{state_,      link_,      packet_, host,   settings_, clock,
            *catalogue_, selection_, image_,  files_, &hex_},
+      production_(ctx_, production_setup_, image_sums_, [this] { return host_.Status().text; }),
       worker_(state_, {}),
       bulk_(state_, settings_, host, host.Commands(), worker_),
       buttons_(state_, host.Commands(), worker_, &bulk_, &host) {
@@ -75,6 +77,16 @@ Program::Program(ProgramOptions options, UsbBackend& backend, Clock& clock, Host
   state_.paths = Paths::FromBase(options_.base);
   if (options_.database.empty()) options_.database = state_.paths.database;
   files_.SetChipNameSource([this] { return selection_.CurrentModel(); });
+  image_.SetTap(&image_sums_);
+  // The difference list is there to look at only once a verify has found differences.
+  production_.AddListener([this](ProgramProduction::Change change) {
+    if (change != ProgramProduction::Change::kDifferences) return;
+    if (production_.LastDifferences()) {
+      host_.EnableMenuItem(menu_id::kDifferenceList);
+    } else {
+      host_.GrayMenuItem(menu_id::kDifferenceList);
+    }
+  });
   buttons_.SetReadGuard([this] { return files_.SettleUnsavedChanges(); });
   // An operation (or a bulk run) holds the image: the grid takes no edit meanwhile.
   hex_.SetEditLock([this] { return host_.Commands().AnyBusy() || state_.bulk_mode.load() != 0; });
@@ -82,7 +94,11 @@ Program::Program(ProgramOptions options, UsbBackend& backend, Clock& clock, Host
   Worker::Hooks hooks;
   hooks.link_open = [this] { return link_.IsOpen(); };
   hooks.send_end_of_run = [this](int timeout_ms) { SendEndOfRun(timeout_ms); };
-  hooks.bulk_wait = [this] { return WaitForNextChip(ctx_); };
+  hooks.bulk_wait = [this] {
+    const BulkWaitResult waited = WaitForNextChip(ctx_);
+    if (waited == BulkWaitResult::kStopped) production_.EndBulkRun();
+    return waited;
+  };
   worker_.SetHooks(std::move(hooks));
   InstallOperations();
 }
@@ -103,9 +119,10 @@ void Program::InstallOperations() {
 
 void Program::RunOperation(WorkerCommand code, bool flag) {
   namespace w = worker_command;
+  using P = ProgramProduction::Operation;
   switch (code) {
     case w::kWrite:
-      (void)WriteChip(ctx_, flag);
+      (void)production_.Run(P::kWrite, [&] { return WriteChip(ctx_, flag); });
       break;
     case w::kErase:
       (void)EraseChip(ctx_, flag);
@@ -114,13 +131,13 @@ void Program::RunOperation(WorkerCommand code, bool flag) {
       (void)ChipRecognition(ctx_, flag);
       break;
     case w::kVerify:
-      (void)VerifyChip(ctx_, flag);
+      (void)production_.Run(P::kVerify, [&] { return VerifyChip(ctx_, flag); });
       break;
     case w::kRead:
-      (void)ReadChip(ctx_);
+      (void)production_.Run(P::kRead, [&] { return ReadChip(ctx_); });
       break;
     case w::kAuto:
-      (void)AutoSequence(ctx_);
+      (void)production_.Run(P::kAuto, [&] { return AutoSequence(ctx_); });
       break;
     case w::kBlankCheck:
       (void)BlankCheck(ctx_);
@@ -235,6 +252,7 @@ void Program::SendEndOfRun(int timeout_ms) {
 void Program::StartUp() {
   if (options_.window_files) (void)change_log_.Prepare();
   settings_.Load();
+  production_setup_.Load();
   link_.SetLinkParameters();
   packet_.SetMarks();
   // A new current chip changes the chip rows, the chip sum and the page.

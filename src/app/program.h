@@ -16,6 +16,8 @@
 #include "app/help_contents.h"
 #include "app/instance_guard.h"
 #include "app/operation_buttons.h"
+#include "app/production_setup.h"
+#include "app/program_production.h"
 #include "app/settings.h"
 #include "app/worker.h"
 #include "buffer/change_log.h"
@@ -158,6 +160,12 @@ class Program {
   [[nodiscard]] HostModel& ReportingHost() { return host_; }
   [[nodiscard]] Clock& TheClock() { return clock_; }
   [[nodiscard]] OperationContext& Context() { return ctx_; }
+  // Production: the operator's lot and serial numbers (the window's log beside its
+  // other files), the loaded image's checksums, and what production adds to the
+  // chip operations (the chip's sums, the difference list, the log).
+  [[nodiscard]] ProductionSetup& Production() { return production_setup_; }
+  [[nodiscard]] ImageChecksums& ImageSums() { return image_sums_; }
+  [[nodiscard]] ProgramProduction& ChipProduction() { return production_; }
 
  private:
   void LoadCatalogue();
@@ -179,6 +187,9 @@ class Program {
   ChipSelection selection_;
   Settings settings_;
   UsbLink link_;
+  ProductionSetup production_setup_;
+  // Before the image, which tells it of every load and edit until its very end.
+  ImageChecksums image_sums_;
   ImageBuffer image_;
   HexPage hex_;
   ChangeLog change_log_;
@@ -191,6 +202,7 @@ class Program {
   std::unique_ptr<FindView> window_find_view_;
   FindView* find_view_ = nullptr;
   OperationContext ctx_;
+  ProgramProduction production_;
   bool exist_requested_ = false;
   bool worker_started_ = false;
   // The update check's pending firmware-byte request, taken by the next code 18.

@@ -500,6 +500,37 @@ QPixmap DrawMenuImage(int command_id) {
         p.setPen(QPen(QColor(220, 60, 50), 2, Qt::DashLine));
         p.drawLine(QPointF(2, 16), QPointF(30, 16));
       });
+    case menu_id::kChecksums:
+      return Icon([](QPainter& p) {
+        DrawSheet(p, QRectF(3, 2, 18, 26), 4);
+        p.setPen(QPen(QColor(40, 140, 60), 3));
+        p.drawLine(QPointF(16, 22), QPointF(21, 28));
+        p.drawLine(QPointF(21, 28), QPointF(30, 14));
+      });
+    case menu_id::kDifferenceList:
+      return Icon([](QPainter& p) {
+        DrawSheet(p, QRectF(2, 3, 13, 24), 4);
+        DrawSheet(p, QRectF(17, 3, 13, 24), 4);
+        p.setPen(QPen(QColor(220, 60, 50), 2));
+        p.drawLine(QPointF(4, 15), QPointF(28, 15));
+      });
+    case menu_id::kProductionLog:
+      return Icon([chip](QPainter& p) {
+        DrawSheet(p, QRectF(3, 2, 20, 27), 6);
+        DrawChip(p, QRectF(20, 16, 9, 13), chip);
+      });
+    case menu_id::kSerialNumbers:
+      return Icon([](QPainter& p) {
+        p.setPen(QPen(QColor(30, 60, 120), 1.2));
+        p.setBrush(QColor(250, 250, 245));
+        p.drawRoundedRect(QRectF(2, 8, 28, 16), 2, 2);
+        p.setPen(QColor(30, 110, 210));
+        QFont font = p.font();
+        font.setPixelSize(11);
+        font.setBold(true);
+        p.setFont(font);
+        p.drawText(QRectF(2, 8, 28, 16), Qt::AlignCenter, "123");
+      });
     case menu_id::kContents:
       return Icon([](QPainter& p) {
         p.setPen(QPen(QColor(30, 60, 120), 1.2));

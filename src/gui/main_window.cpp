@@ -13,6 +13,7 @@
 
 #include "gui/artwork.h"
 #include "gui/dialogs.h"
+#include "gui/production_windows.h"
 #include "gui/qt_host.h"
 #include "state/captions.h"
 
@@ -27,6 +28,7 @@ MainWindow::MainWindow(Program& program, QtHost& host, QWidget* parent)
   BuildMenus();
   InstallHandlers();
   dialogs_ = new Dialogs(*this, program_, host_);
+  production_ = new ProductionDialogs(*this, program_, host_);
   program_.Files().SetSavePathChooser([this] { return ChooseSavePath(); });
   ConnectModels();
   // The window is a fixed dialog.

@@ -31,6 +31,7 @@ namespace tarvix::gui {
 
 class CaptionProgressBar;
 class Dialogs;
+class ProductionDialogs;
 class HexGrid;
 class ImageButton;
 class QtHost;
@@ -65,6 +66,7 @@ class MainWindow : public QMainWindow {
   [[nodiscard]] Program& TheProgram() { return program_; }
   // The dialogs of the menus.
   [[nodiscard]] Dialogs& TheDialogs() { return *dialogs_; }
+  [[nodiscard]] ProductionDialogs& Production() { return *production_; }
   // The file dialogs and the desktop's "open" that the window and its dialogs use: the
   // desktop's own unless a test has answered them. Boxes go through the QtHost's
   // presenter, the other half of the same seam.
@@ -166,6 +168,7 @@ class MainWindow : public QMainWindow {
   QTimer* bulk_timer_ = nullptr;
   FileChoosers choosers_ = DesktopFileChoosers();
   Dialogs* dialogs_ = nullptr;
+  ProductionDialogs* production_ = nullptr;
   bool mirroring_ = false;  // a mirror is writing a control: its signals are ours
   bool closing_ = false;
   bool closed_ = false;

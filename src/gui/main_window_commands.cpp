@@ -32,8 +32,8 @@ namespace c = control_id;
 // The web site the picture button opens.
 constexpr char kWebSite[] = "https://www.vrnt-tarvix.example/";
 
-const char* const kMenuOrder[] = {"File",         "Operate",  "Addr Operate", "Tools",
-                                  "Firm Operate", "Settings", "Help"};
+const char* const kMenuOrder[] = {"File",       "Operate",      "Addr Operate", "Tools",
+                                  "Production", "Firm Operate", "Settings",     "Help"};
 
 bool IsSettingCommand(int id, SettingItem* item) {
   for (int i = 0; i < static_cast<int>(kSettingCount); ++i) {

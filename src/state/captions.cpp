@@ -26,9 +26,10 @@ const std::vector<ButtonTexts>& OperationButtons() {
 
 const std::vector<int>& InitiallyGrayedMenuItems() {
   static const std::vector<int> kGrayed = {
-      control_id::kSave,     control_id::kSaveAs,   control_id::kEditMode,
-      control_id::kMoveTo,   control_id::kViewData, control_id::kFindData,
-      control_id::kFileFill, control_id::kChipFill, control_id::kWriteFromFileAddress,
+      control_id::kSave,        control_id::kSaveAs,   control_id::kEditMode,
+      control_id::kMoveTo,      control_id::kViewData, control_id::kFindData,
+      control_id::kFileFill,    control_id::kChipFill, control_id::kWriteFromFileAddress,
+      menu_id::kDifferenceList,
   };
   return kGrayed;
 }
@@ -58,6 +59,11 @@ const std::vector<MenuEntry>& MainMenu() {
       {"Addr Operate", "", "Write from specify file addr...", c::kWriteFromFileAddress, S::kGrayed},
       {"Tools", "", "Files Combine", menu_id::kFilesCombine, S::kNormal},
       {"Tools", "", "File Division", menu_id::kFileDivision, S::kNormal},
+      {"Production", "", "&Checksums", menu_id::kChecksums, S::kNormal},
+      {"Production", "", "&Difference List", menu_id::kDifferenceList, S::kGrayed},
+      {"Production", "", "", 0, S::kSeparator},
+      {"Production", "", "Production &Log", menu_id::kProductionLog, S::kNormal},
+      {"Production", "", "Serial &Numbers...", menu_id::kSerialNumbers, S::kNormal},
       {"Firm Operate", "", "&Test Chip", c::kTest, S::kNormal},
       {"Firm Operate", "", "&Firmware Version", c::kFirmwareVersion, S::kNormal},
       {"Firm Operate", "", "", 0, S::kSeparator},

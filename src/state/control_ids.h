@@ -39,6 +39,11 @@ inline constexpr int kFeedback = 32813;
 inline constexpr int kOperateLog = 32819;
 inline constexpr int kFilesCombine = 32817;
 inline constexpr int kFileDivision = 32818;
+// The "Production" menu.
+inline constexpr int kChecksums = 32830;
+inline constexpr int kDifferenceList = 32831;
+inline constexpr int kProductionLog = 32832;
+inline constexpr int kSerialNumbers = 32833;
 }  // namespace menu_id
 
 }  // namespace tarvix
