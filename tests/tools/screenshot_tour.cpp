@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "buffer/find_datas.h"
@@ -114,7 +115,10 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
   Add(
       "write finished",
       [this] { return !window_.ProgressBar()->isVisible() && WorkerIdle(window_); },
-      [this] {
+      [this, &program] {
+        // The edit is on the chip now; the demo file keeps it too, so the read below
+        // has no unsaved edit to ask about.
+        (void)program.Files().Save();
         // Pull the programmer's cable, then ask for a read: its check finds no device.
         if (simulator_ != nullptr) simulator_->Unplug();
       });
@@ -218,6 +222,8 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
       [this] {
         QFile::remove(image_);
         for (const QString& extra : extra_files_) QFile::remove(extra);
+        // What the tour edited is its own: the close's question about it is Discard.
+        DiscardOnClose();
         window_.close();
       });
 }
@@ -638,12 +644,24 @@ void ScreenshotTour::AnswerBox(bool ok) {
   if (button != nullptr) button->click();
 }
 
+void ScreenshotTour::DiscardOnClose() {
+  auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+  if (box == nullptr || box->button(QMessageBox::No) == nullptr) {
+    if (!window_.Closed()) QTimer::singleShot(100, this, [this] { DiscardOnClose(); });
+    return;
+  }
+  box->button(QMessageBox::No)->click();
+}
+
 void ScreenshotTour::Fail(const QString& why) {
-  std::fprintf(stderr, "screenshots: %s\n", qPrintable(why));
-  result_ = 1;
-  timer_.stop();
-  if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
-  window_.close();
+  QString modal;
+  if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+    modal = " (a box is open: \"" + box->text() + "\")";
+  std::fprintf(stderr, "screenshots: %s%s\n", qPrintable(why), qPrintable(modal));
+  // A box left open may hold the worker, and the window's close would wait it out and
+  // end the process as a success: end now, failed.
+  std::fflush(nullptr);
+  std::_Exit(1);
 }
 
 }  // namespace tarvix::gui

@@ -40,6 +40,8 @@ class ScreenshotTour : public QObject {
   void Tick();
   void Shoot(const QString& name, bool with_popups = false);
   void AnswerBox(bool ok);
+  // Answers the unsaved-edits question of the window's close with Discard.
+  void DiscardOnClose();
   void Fail(const QString& why);
 
   MainWindow& window_;
