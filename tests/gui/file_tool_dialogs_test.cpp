@@ -23,9 +23,9 @@ std::string Text(const QLabel* label) {
   return label->text().toStdString();
 }
 
-using DialogsTest = WindowFixture;
+using FileToolDialogs = WindowFixture;
 
-TEST_F(DialogsTest, WriteFromFileAddressLoadsTheTailAndCapFilesLockTheBox) {
+TEST_F(FileToolDialogs, WriteFromFileAddressLoadsTheTailAndCapFilesLockTheBox) {
   Open();
   const auto bin = MakeImage("data.bin", 300);
   const auto cap = MakeImage("bios.cap", 2048 + 256);
@@ -98,7 +98,7 @@ TEST_F(DialogsTest, WriteFromFileAddressLoadsTheTailAndCapFilesLockTheBox) {
   EXPECT_EQ(first, PatternByte(2048));
 }
 
-TEST_F(DialogsTest, CombineJoinsTheListedFilesInOrder) {
+TEST_F(FileToolDialogs, CombineJoinsTheListedFilesInOrder) {
   Open();
   const auto a = MakeImage("a.bin", 100), b = MakeImage("b.rom", 50), c3 = MakeImage("c.bin", 7);
   const auto out_folder = dir_.path() / "out";
@@ -143,7 +143,7 @@ TEST_F(DialogsTest, CombineJoinsTheListedFilesInOrder) {
   EXPECT_EQ(boxes_.back().text, "please input file name   ");
 }
 
-TEST_F(DialogsTest, DivisionCutsAtTheNodesAndShowsTheAsciiComma) {
+TEST_F(FileToolDialogs, DivisionCutsAtTheNodesAndShowsTheAsciiComma) {
   Open();
   const auto source = MakeImage("a.bin", 4096);
   D().Choosers().open_file = [&](QWidget*, const QString&) {
