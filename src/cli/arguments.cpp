@@ -23,6 +23,9 @@ void PrintHelp() {
          "                         instant (the default): waits pass in virtual time;\n"
          "                         realistic: USB 2.0 and chip speeds\n"
          "  --sim-dfu              the simulated programmer starts in its firmware-update mode\n"
+         "  --sim-programmers K    K simulated programmers on the bus (serial numbers 123456\n"
+         "                         on), each with its own chip; --sim-image then names a\n"
+         "                         folder with one file per programmer (programmer-SERIAL.bin)\n"
          "  --database FILE        chip database (default ./database.dat)\n"
          "  --chip MODEL           the chip in the socket, by its exact model name as\n"
          "                         \"tarvix-cli chips\" lists it (letter case counts)\n"
@@ -110,6 +113,12 @@ int ParseArguments(int argc, char** argv, Options& o) {
     } else if (a == "--sim-timing") {
       if (!value(o.sim_timing) || (o.sim_timing != "instant" && o.sim_timing != "realistic"))
         return UsageError("--sim-timing takes instant or realistic");
+    } else if (a == "--sim-programmers") {
+      if (!value(v) || v.empty() || v.size() > 2 ||
+          v.find_first_not_of("0123456789") != std::string::npos || std::stoi(v) < 1 ||
+          std::stoi(v) > 32)
+        return UsageError("--sim-programmers takes a number from 1 to 32");
+      o.sim_programmers = std::stoi(v);
     } else if (a == "--sim-dfu") {
       o.sim_dfu = true;
     } else if (a == "--database") {

@@ -134,8 +134,9 @@ bool Context::CheckFiles(std::vector<NamedFile> inputs, std::vector<NamedFile> o
                          bool catalogue, bool programmer) const {
   if (catalogue) inputs.push_back({"--database", FindDatabase(options_.database)});
   if (programmer && !options_.trace.empty()) outputs.push_back({"--trace", options_.trace});
-  // The simulated chip is written as well as read.
-  if (programmer && !options_.sim_image.empty())
+  // The simulated chip is written as well as read (with several programmers
+  // --sim-image is their folder, which the simulator makes).
+  if (programmer && !options_.sim_image.empty() && options_.sim_programmers == 1)
     outputs.push_back({"--sim-image", options_.sim_image});
   return CheckNamedFiles(inputs, outputs);
 }

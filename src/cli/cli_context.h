@@ -28,6 +28,7 @@ struct Options {
   std::string sim_image;
   std::string sim_timing = "instant";
   bool sim_dfu = false;  // the simulated programmer starts in its update mode
+  int sim_programmers = 1;  // programmers on the simulated bus (--sim-image is then a folder)
   std::string database;
   std::optional<std::string> type, manufacturer, chip;
   bool yes = false;

@@ -24,6 +24,7 @@ bool MakeSimulator(Context& context, Device& device) {
   options.image = o.sim_image;
   options.timing = sim::ParseTiming(o.sim_timing).value_or(sim::Timing::kInstant);
   options.dfu_mode = o.sim_dfu;
+  options.programmers = o.sim_programmers;
   std::string error;
   auto simulator = sim::MakeSimulator(context.catalogue(), options, &error);
   if (!simulator) {
@@ -42,8 +43,11 @@ bool MakeSimulator(Context& context, Device& device) {
 }
 
 bool MakeRealProgrammer(const Options& o, Device& device) {
-  if (!o.sim_image.empty() || o.sim_dfu) {
-    std::cerr << "tarvix-cli: " << (o.sim_dfu ? "--sim-dfu" : "--sim-image")
+  if (!o.sim_image.empty() || o.sim_dfu || o.sim_programmers != 1) {
+    std::cerr << "tarvix-cli: "
+              << (o.sim_dfu                     ? "--sim-dfu"
+                  : o.sim_programmers != 1 ? "--sim-programmers"
+                                           : "--sim-image")
               << " needs --simulate\n";
     return false;
   }

@@ -22,23 +22,38 @@ void UsbLink::SetLinkParameters() {
   open_ = 0;
 }
 
+void UsbLink::BindTo(int bus, int address) {
+  bound_bus_ = bus;
+  bound_address_ = address;
+  bound_ = true;
+}
+
+bool UsbLink::Matches(const UsbDeviceInfo& info, std::uint16_t vendor_id,
+                      std::uint16_t product_id) const {
+  if (info.vendor_id != vendor_id || info.product_id != product_id) return false;
+  return !bound_.load() || (info.bus == bound_bus_.load() && info.address == bound_address_.load());
+}
+
 bool UsbLink::IsDevicePresent() {
+  std::unique_lock<std::mutex> lock;
+  if (enumeration_lock_ != nullptr) lock = std::unique_lock<std::mutex>(*enumeration_lock_);
   backend_.Rescan();
   bool found = false;
   // Every device is looked at; the answer is only whether one matched.
   for (const UsbDeviceInfo& info : backend_.Devices())
-    if (info.vendor_id == vendor_id_ && info.product_id == product_id_) found = true;
+    if (Matches(info, vendor_id_, product_id_)) found = true;
   // A programmer that re-enumerates for its firmware update is still plugged in.
   host_.SetProgrammerPresent(found || state_.dfu_mode.load() != 0);
   return found;
 }
 
 UsbHandle UsbLink::OpenDeviceByIds(std::uint16_t vendor_id, std::uint16_t product_id) {
+  std::unique_lock<std::mutex> lock;
+  if (enumeration_lock_ != nullptr) lock = std::unique_lock<std::mutex>(*enumeration_lock_);
   backend_.Rescan();
   const std::vector<UsbDeviceInfo> devices = backend_.Devices();
   for (std::size_t i = 0; i < devices.size(); ++i) {
-    if (devices[i].vendor_id == vendor_id && devices[i].product_id == product_id)
-      return backend_.Open(i);
+    if (Matches(devices[i], vendor_id, product_id)) return backend_.Open(i);
   }
   return kNoUsbHandle;
 }

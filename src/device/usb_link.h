@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -44,6 +45,15 @@ class UsbLink {
 
   // Resets the IDs and numbers to the programmer's, forgets the handle, clears the open flag.
   void SetLinkParameters();
+
+  // A link of a gang serves one programmer: bound to its place on the buses, it looks
+  // at and opens that device only, never the first programmer found. Unbound (the
+  // single-programmer program), it takes the first, as always.
+  void BindTo(int bus, int address);
+  [[nodiscard]] bool Bound() const { return bound_.load(); }
+  // Links that share one backend list and open devices in turn: the list one link
+  // rescans must not change under another's open. Null: this link is the only one.
+  void ShareEnumeration(std::mutex* lock) { enumeration_lock_ = lock; }
 
   // True when any device on any bus has the link's vendor and product ID.
   [[nodiscard]] bool IsDevicePresent();
@@ -89,6 +99,9 @@ class UsbLink {
 
  private:
   void ShowUnconnected();
+  // The device has the IDs and, while bound, the link's place on the buses.
+  [[nodiscard]] bool Matches(const UsbDeviceInfo& info, std::uint16_t vendor_id,
+                             std::uint16_t product_id) const;
   // The box text with the failure's reason on a line of its own, when known.
   [[nodiscard]] std::string WithReason(std::string_view box_text) const;
 
@@ -104,6 +117,10 @@ class UsbLink {
   int configuration_ = kLinkConfiguration;
   int bulk_out_endpoint_ = kBulkOutEndpoint;
   std::string_view failure_reason_;
+  std::atomic<bool> bound_{false};
+  std::atomic<int> bound_bus_{0};
+  std::atomic<int> bound_address_{0};
+  std::mutex* enumeration_lock_ = nullptr;
 };
 
 }  // namespace tarvix

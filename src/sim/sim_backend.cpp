@@ -109,11 +109,13 @@ int SimBackend::Transfer(Kind kind, UsbHandle handle, int endpoint, std::uint8_t
   bus_.Poll();
   if (timeout_ms <= 0) timeout_ms = kUnlimitedWaitMs;
   VirtualProgrammer::Outcome out;
+  std::size_t slot = 0;
   {
     Lock lock(bus_.mutex_);
     int error = 0;
     SimBus::Slot* s = Find(handle, &error);
     if (!s) return error;
+    slot = open_.at(handle).slot;
     if (!s->programmer || data == nullptr) {
       // A device that is not ours never answers.
       out = {kResultTimeout, std::int64_t{timeout_ms} * 1000};
@@ -134,7 +136,7 @@ int SimBackend::Transfer(Kind kind, UsbHandle handle, int endpoint, std::uint8_t
       }
     }
   }
-  bus_.Spend(out.cost_us);
+  bus_.Spend(slot, out.cost_us);
   bus_.FlushNotices();
   return out.result;
 }

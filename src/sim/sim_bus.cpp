@@ -117,14 +117,15 @@ void SimBus::Poll() {
   for (auto& action : due) action(*this);
 }
 
-void SimBus::Spend(std::int64_t us) {
+void SimBus::Spend(std::size_t slot, std::int64_t us) {
   if (us <= 0) return;
   std::int64_t ms;
   {
     Lock lock(debt_mutex_);
-    debt_us_ += us;
-    ms = debt_us_ / 1000;
-    debt_us_ -= ms * 1000;
+    std::int64_t& debt = debt_us_[slot];
+    debt += us;
+    ms = debt / 1000;
+    debt -= ms * 1000;
   }
   clock_.SleepMs(ms);
 }

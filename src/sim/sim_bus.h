@@ -74,8 +74,10 @@ class SimBus {
 
   // Due arrivals and events; called by the backend before every USB call, unlocked.
   void Poll();
-  // Time a transfer took; sleeps whole milliseconds on the clock, unlocked.
-  void Spend(std::int64_t us);
+  // Time a transfer of the programmer in `slot` took; sleeps whole milliseconds on the
+  // clock, unlocked. Each programmer keeps its own remainder: programmers on one bus
+  // transfer side by side, and one's time must not be slept by another.
+  void Spend(std::size_t slot, std::int64_t us);
   // Raises the notices counted under the lock; unlocked.
   void FlushNotices();
   // The programmer re-enumerates after code 21 (lock held).
@@ -95,7 +97,7 @@ class SimBus {
   UsbBackend::DeviceChangeHandler handler_;
 
   std::mutex debt_mutex_;
-  std::int64_t debt_us_ = 0;
+  std::map<std::size_t, std::int64_t> debt_us_;  // by slot
 };
 
 }  // namespace tarvix::sim

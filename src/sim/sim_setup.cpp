@@ -1,6 +1,9 @@
 #include "sim/sim_setup.h"
 
 #include <cctype>
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
 #include "catalogue/operation_type.h"
 #include "sim/sim_backend.h"
@@ -51,23 +54,45 @@ std::unique_ptr<VirtualChip> MakeSimulatedChip(const ChipCatalogue& catalogue,
   return VirtualChip::FromRecord(catalogue.Record(*index), error);
 }
 
+std::string SimulatedImageName(std::uint32_t serial) {
+  std::string digits = std::to_string(serial);
+  if (digits.size() < 6) digits.insert(0, 6 - digits.size(), '0');
+  return "programmer-" + digits + ".bin";
+}
+
 std::optional<Simulator> MakeSimulator(const ChipCatalogue& catalogue,
                                        const SimulatorOptions& options, std::string* error) {
-  std::string why;
-  std::unique_ptr<VirtualChip> chip;
-  if (!SameText(options.model, kEmptySocket, true)) {
-    chip = MakeSimulatedChip(catalogue, options.model, &why);
-    if (!chip) {
-      if (error != nullptr) *error = "--simulate: " + why;
-      return std::nullopt;
-    }
-    if (!options.image.empty() && !chip->UseImageFile(options.image, &why)) {
-      if (error != nullptr) *error = "--sim-image: " + why;
-      return std::nullopt;
-    }
-  } else if (!options.image.empty()) {
-    if (error != nullptr) *error = "--sim-image needs a chip in the simulated socket";
+  const auto fail = [&](std::string why) {
+    if (error != nullptr) *error = std::move(why);
     return std::nullopt;
+  };
+  if (options.programmers < 1 || options.programmers > kMaxSimulatedProgrammers)
+    return fail("--sim-programmers: from 1 to " + std::to_string(kMaxSimulatedProgrammers));
+  const bool folder = options.programmers > 1 && !options.image.empty();
+  if (folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(options.image, ec);
+    if (!std::filesystem::is_directory(options.image))
+      return fail("--sim-image: " + options.image + " is not a folder" +
+                  (ec ? ": " + ec.message() : std::string()));
+  }
+  std::vector<std::unique_ptr<VirtualChip>> chips;
+  for (int i = 0; i < options.programmers; ++i) {
+    std::string why;
+    std::unique_ptr<VirtualChip> chip;
+    if (!SameText(options.model, kEmptySocket, true)) {
+      chip = MakeSimulatedChip(catalogue, options.model, &why);
+      if (!chip) return fail("--simulate: " + why);
+      const std::string file =
+          folder ? (std::filesystem::path(options.image) /
+                    SimulatedImageName(kFirstSimulatedSerial + static_cast<std::uint32_t>(i)))
+                       .string()
+                 : options.image;
+      if (!file.empty() && !chip->UseImageFile(file, &why)) return fail("--sim-image: " + why);
+    } else if (!options.image.empty()) {
+      return fail("--sim-image needs a chip in the simulated socket");
+    }
+    chips.push_back(std::move(chip));
   }
 
   Simulator simulator;
@@ -77,9 +102,12 @@ std::optional<Simulator> MakeSimulator(const ChipCatalogue& catalogue,
   else
     simulator.clock = std::make_unique<VirtualClock>();
   simulator.bus = std::make_unique<SimBus>(*simulator.clock, options.timing);
-  ProgrammerConfig config;
-  config.dfu_mode = options.dfu_mode;
-  simulator.bus->AddProgrammer(config).InsertChip(std::move(chip));
+  for (std::size_t i = 0; i < chips.size(); ++i) {
+    ProgrammerConfig config;
+    config.dfu_mode = options.dfu_mode;
+    config.serial = kFirstSimulatedSerial + static_cast<std::uint32_t>(i);
+    simulator.bus->AddProgrammer(config).InsertChip(std::move(chips[i]));
+  }
   simulator.backend = std::make_unique<SimBackend>(*simulator.bus);
   return simulator;
 }

@@ -23,9 +23,18 @@ inline constexpr std::string_view kDefaultSimulatedChip = "W25Q128JV-IM";
 // The model name that leaves the socket empty.
 inline constexpr std::string_view kEmptySocket = "none";
 
+// Serial number of the first simulated programmer; the others count on from it.
+inline constexpr std::uint32_t kFirstSimulatedSerial = 123456;
+// A gang is a handful of programmers on one computer's hubs.
+inline constexpr int kMaxSimulatedProgrammers = 32;
+
 struct SimulatorOptions {
   std::string model;  // empty: the default chip; "none": an empty socket
-  std::string image;  // the chip's contents live in this file (created if absent)
+  // The chip's contents live in this file (created if absent). With more than one
+  // programmer it is a folder (created if absent) holding one file per programmer,
+  // named after its serial number (SimulatedImageName).
+  std::string image;
+  int programmers = 1;  // programmers on the bus, each with its own serial and chip
   Timing timing = Timing::kInstant;
   bool dfu_mode = false;  // the programmer powers up in its firmware-update mode
 };
@@ -37,6 +46,10 @@ struct Simulator {
   std::unique_ptr<SimBus> bus;
   std::unique_ptr<UsbBackend> backend;
 };
+
+// The file of the programmer with serial number `serial` in a --sim-image folder:
+// "programmer-SERIAL.bin", the serial six digits wide.
+[[nodiscard]] std::string SimulatedImageName(std::uint32_t serial);
 
 // "instant" or "realistic"; nothing for any other text.
 [[nodiscard]] std::optional<Timing> ParseTiming(std::string_view text);
