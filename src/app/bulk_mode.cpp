@@ -170,8 +170,21 @@ BulkWaitResult WaitForNextChip(MainState& state, Clock& clock, Host& host,
   }
 }
 
-BulkWaitResult WaitForNextChip(OperationContext& ctx) {
+BulkWaitResult WaitForNextChip(OperationContext& ctx, std::int64_t silent_limit_ms, bool* silent) {
   HeldStatusHost held(ctx.host);
+  std::int64_t silent_since = -1;
+  const auto note_answer = [&](int result) {
+    if (silent_limit_ms <= 0) return;
+    const std::int64_t now = ctx.clock.NowMs();
+    if (result != kNoProgrammer) {
+      silent_since = -1;
+    } else if (silent_since < 0) {
+      silent_since = now;
+    } else if (now - silent_since >= silent_limit_ms) {
+      if (silent != nullptr) *silent = true;
+      ctx.state.bulk_mode = 0;
+    }
+  };
   OperationContext quiet{ctx.state,    ctx.link,  ctx.packet,    held,
                          ctx.settings, ctx.clock, ctx.catalogue, ctx.selection,
                          ctx.image,    ctx.files, ctx.hex};
@@ -185,12 +198,13 @@ BulkWaitResult WaitForNextChip(OperationContext& ctx) {
         [&] {
           found = {};
           result = ChipRecognition(quiet, true, &found);
+          note_answer(result);
           return held.Take(result);
         },
         refusal);
     if (waited == BulkWaitResult::kStopped) {
       // The wait's line would stand for a wait that is over.
-      if (ctx.state.exit_request.load() == 0)
+      if (ctx.state.exit_request.load() == 0 && (silent == nullptr || !*silent))
         ctx.host.ShowStatus(BulkStoppedText(ctx.state.bulk_success_count.load()), false, false);
       return waited;
     }

@@ -103,6 +103,10 @@ struct SocketLook {
 // back so that only the wait's own line shows. The chip the run was made for is the
 // one selected when the wait starts; a different chip put in is refused (ForeignChipText)
 // and the wait goes on for the next. Ended by the user, it says so (BulkStoppedText).
-[[nodiscard]] BulkWaitResult WaitForNextChip(OperationContext& ctx);
+// With `silent_limit_ms` above 0 a programmer that has not answered for that long ends
+// the wait too (`*silent` set): a gang's programmer is then given up by its own worker.
+[[nodiscard]] BulkWaitResult WaitForNextChip(OperationContext& ctx,
+                                             std::int64_t silent_limit_ms = 0,
+                                             bool* silent = nullptr);
 
 }  // namespace tarvix

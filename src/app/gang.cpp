@@ -92,9 +92,8 @@ std::size_t Gang::Discover() {
     }
     // Places no programmer that is still here is bound to: new, or back.
     for (const UsbDeviceInfo& info : found) {
-      const bool taken = std::any_of(programmers_.begin(), programmers_.end(), [&](const auto& p) {
-        return !p->IsGone() && at(*p, info);
-      });
+      const bool taken = std::any_of(programmers_.begin(), programmers_.end(),
+                                     [&](const auto& p) { return !p->IsGone() && at(*p, info); });
       if (!taken) unknown.push_back(info);
     }
   }

@@ -4,10 +4,12 @@
 #include "device/programmer_identity.h"
 #include "operations/auto_sequence.h"
 #include "operations/recognition.h"
-#include "production/log_database.h"
-#include "production/production_chip.h"
 
 namespace tarvix {
+namespace {
+// A programmer still on the bus whose every look has failed this long is given up.
+constexpr std::int64_t kSilentLimitMs = 5000;
+}  // namespace
 
 const char* GangStateText(GangState state) {
   switch (state) {
@@ -108,8 +110,8 @@ GangProgrammer::GangProgrammer(GangShared shared, std::uint32_t serial, int bus,
       settings_(std::make_unique<RunSettings>()),
       selection_(shared.catalogue, packet_, state_),
       link_(shared.backend, *host_, state_),
-      ctx_{state_,           link_,           packet_,    *host_,      *settings_, shared.clock,
-           shared.catalogue, selection_,      shared.image, shared.files, nullptr},
+      ctx_{state_,           link_,      packet_,      *host_,       *settings_, shared.clock,
+           shared.catalogue, selection_, shared.image, shared.files, nullptr},
       shared_(shared) {
   packet_.SetMarks();
   selection_.Initialise();
@@ -194,10 +196,14 @@ bool GangProgrammer::NextChip(bool first) {
     // Judged against the run's chip, as every later one is.
     if (state_.selected_chip_index.load() != run_chip) selection_.SelectRecord(run_chip);
   }
-  if (!stop_.load() && !gone_.load() && WaitForNextChip(ctx_) == BulkWaitResult::kNewChip)
+  bool silent = false;
+  if (!stop_.load() && !gone_.load() &&
+      WaitForNextChip(ctx_, kSilentLimitMs, &silent) == BulkWaitResult::kNewChip)
     return true;
   if (gone_.load())
     End(GangState::kUnplugged, kProgrammerUnplugged, true);
+  else if (silent)
+    End(GangState::kFailed, kProgrammerNotAnswering, true);
   else
     End(GangState::kStopped, {}, false);
   return false;
@@ -211,8 +217,8 @@ void GangProgrammer::Run(GangJob job, ChipListener listener) {
 }
 
 void GangProgrammer::RunChips(const GangJob& job, const ChipListener& listener) {
-  for (auto* flag : {&state_.stop_write, &state_.stop_erase, &state_.stop_verify,
-                     &state_.stop_read, &state_.stop_blank})
+  for (auto* flag : {&state_.stop_write, &state_.stop_erase, &state_.stop_verify, &state_.stop_read,
+                     &state_.stop_blank})
     *flag = 0;
   state_.exit_request = 0;
   state_.bulk_success_count = 0;
@@ -220,9 +226,10 @@ void GangProgrammer::RunChips(const GangJob& job, const ChipListener& listener) 
   settings_->Take(shared_.settings);
   ctx_.source = job.image;
   selection_.SelectRecord(job.chip_record);
-  const ChipRecord* record = shared_.catalogue.IsValidIndex(job.chip_record)
-                                 ? &shared_.catalogue.Record(static_cast<std::uint32_t>(job.chip_record))
-                                 : nullptr;
+  const ChipRecord* record =
+      shared_.catalogue.IsValidIndex(job.chip_record)
+          ? &shared_.catalogue.Record(static_cast<std::uint32_t>(job.chip_record))
+          : nullptr;
   {
     std::lock_guard<std::mutex> lock(row_mutex_);
     row_.chip = record != nullptr ? record->model : std::string();
@@ -239,45 +246,35 @@ void GangProgrammer::RunChips(const GangJob& job, const ChipListener& listener) 
     return;
   }
 
-  // Each programmer writes the log on a connection of its own; the database's write
-  // lock keeps one counter for all of them.
-  std::unique_ptr<LogDatabase> db;
-  std::optional<ProductionRun> run;
-  if (!job.log_path.empty()) {
-    std::string error;
-    db = LogDatabase::Open(job.log_path, &error);
-    if (!db) {
-      finish(GangState::kFailed, error, true);
-      return;
-    }
-    run.emplace(db.get(), job.production, shared_.clock);
+  // Each programmer's station writes the log on a connection of its own; the log's
+  // write lock keeps one serial-number counter for all of them.
+  std::string error;
+  std::unique_ptr<ProductionStation> station = ProductionStation::Open(
+      ctx_, job.log, job.production, [this] { return host_->LastStatus(); }, &error);
+  if (!station || !station->Start(&error)) {
+    finish(GangState::kFailed, error, true);
+    return;
   }
 
   const AutoSteps steps = ChipAutoSteps(ctx_);
-  const ChipIdentity identity{SerialText(serial_), record->model, record->main_id};
   int number = 0;
   while (job.count == 0 || number < job.count) {
     if (!NextChip(number == 0)) return;
     ++number;
     SetState(GangState::kProgramming);
-    bool passed = false;
-    std::optional<std::uint64_t> stamped;
-    if (run) {
-      std::string error;
-      const ChipOutcome outcome = RunProductionChip(
-          ctx_, *run, identity,
-          [&] {
-            stamped = run->Serial();
-            return AutoSequence(ctx_, steps);
-          },
-          [&] { return host_->LastStatus(); }, &error);
-      if (outcome == ChipOutcome::kRunStopped) {
-        finish(GangState::kFailed, error, true);
-        return;
+    const ChipOutcome outcome = station->RunChip([&] { return AutoSequence(ctx_, steps); }, &error);
+    const bool passed = outcome == ChipOutcome::kPassed;
+    const std::optional<std::uint64_t> stamped = station->LastSerial();
+    if (outcome == ChipOutcome::kRunStopped) {
+      // No chip is programmed that nobody can trace: this programmer stops.
+      if (station->LastChipRan()) {
+        std::lock_guard<std::mutex> lock(row_mutex_);
+        ++row_.failed;
       }
-      passed = outcome == ChipOutcome::kPassed;
-    } else {
-      passed = AutoSequence(ctx_, steps);
+      if (listener && station->LastChipRan())
+        listener({serial_, SerialText(serial_), number, false, error, stamped});
+      finish(GangState::kFailed, error, true);
+      return;
     }
     const std::string status = host_->LastStatus();
     // A chip stopped half-way is not counted: it is neither good nor known bad.

@@ -24,7 +24,7 @@
 #include "device/host.h"
 #include "device/usb_link.h"
 #include "operations/operation_context.h"
-#include "production/production_run.h"
+#include "production/production_station.h"
 #include "state/main_state.h"
 #include "state/setting_checks.h"
 
@@ -73,9 +73,9 @@ struct GangJob {
   const ByteSource* image = nullptr;  // streamed by every programmer (positioned reads)
   std::int32_t chip_record = -1;      // the run's catalogue record
   std::int64_t count = 0;             // chips per programmer; 0: until stopped
-  // The production log, opened by each programmer on its own connection; empty: none.
-  std::filesystem::path log_path;
-  ProductionJob production;
+  // The production log, opened by each programmer's station on its own connection.
+  std::optional<std::filesystem::path> log;
+  ProductionJob production;  // the lot, the image's name and sums, stamping
 };
 
 // What a gang programmer shares with the others (read-only while a run goes).

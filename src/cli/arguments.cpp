@@ -185,10 +185,11 @@ int CheckOptionsFit(const Command& command, const Options& options) {
       if (command.name == name) return true;
     return false;
   };
-  if (options.format && !among({"read", "write", "verify", "auto"}))
-    return UsageError("--format is for read, write, verify and auto");
-  if (!options.log.empty() && !among({"write", "verify", "auto", "log show", "log export"}))
-    return UsageError("--log is for write, verify, auto and the log commands");
+  if (options.format && !among({"read", "write", "verify", "auto", "gang auto"}))
+    return UsageError("--format is for read, write, verify, auto and gang auto");
+  if (!options.log.empty() &&
+      !among({"write", "verify", "auto", "gang auto", "log show", "log export"}))
+    return UsageError("--log is for write, verify, auto, gang auto and the log commands");
   if (options.lot && options.log.empty()) return UsageError("--lot needs --log FILE");
   return 0;
 }

@@ -19,17 +19,18 @@
 
 #include "app/gang.h"
 #include "buffer/file_source.h"
+#include "cli/chip_commands.h"
 #include "cli/chip_session.h"
 #include "cli/cli_context.h"
+#include "cli/production_output.h"
 #include "device/programmer_identity.h"
+#include "production/checksum_worker.h"
 #include "sim/sim_bus.h"
 #include "sim/sim_operator.h"
 
 namespace tarvix::cli {
 namespace {
 
-constexpr std::int64_t kDefaultSwapMs = 2000;
-constexpr std::int64_t kMinimumSwapMs = 1000;
 // How often the status lines are drawn again (and Ctrl-C looked at).
 constexpr int kRefreshMs = 200;
 // The bound on the end of every run after a stop: the spec'd 5 s plus the longest
@@ -42,6 +43,7 @@ struct GangArgs {
   std::vector<std::uint32_t> only;
   std::int64_t swap_ms = kDefaultSwapMs;
   bool swap_given = false;
+  std::optional<SerialSettings> serial;  // stamping, as auto --bulk takes it
 };
 
 bool IsNumber(const std::string& s, std::size_t most = 9) {
@@ -49,6 +51,9 @@ bool IsNumber(const std::string& s, std::size_t most = 9) {
 }
 
 std::string ParseGangArgs(const std::vector<std::string>& args, GangArgs& out) {
+  SerialSettings serial;
+  bool serial_given = false;
+  bool address_given = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool has_value = i + 1 < args.size();
@@ -66,6 +71,15 @@ std::string ParseGangArgs(const std::vector<std::string>& args, GangArgs& out) {
       out.swap_given = true;
       if (out.swap_ms < kMinimumSwapMs)
         return "--sim-swap takes at least " + std::to_string(kMinimumSwapMs) + " ms";
+    } else if (a.rfind("--serial-", 0) == 0) {
+      if (!has_value) return a + " needs a value";
+      bool known = false;
+      std::string error;
+      if (!ParseSerialOption(a, args[i + 1], serial, &known, &error))
+        return known ? error : "unknown option " + a + " for gang auto";
+      ++i;
+      serial_given = true;
+      address_given = address_given || a == "--serial-address";
     } else if (a.rfind("--", 0) == 0) {
       return "gang auto: unknown option " + a;
     } else if (out.file.empty()) {
@@ -75,6 +89,10 @@ std::string ParseGangArgs(const std::vector<std::string>& args, GangArgs& out) {
     }
   }
   if (out.file.empty()) return "gang auto needs an image file";
+  if (serial_given) {
+    if (!address_given) return "serial numbers need --serial-address";
+    out.serial = serial;
+  }
   return {};
 }
 
@@ -123,13 +141,19 @@ int RunGangAuto(Context& c) {
   GangArgs args;
   if (const std::string error = ParseGangArgs(c.options().args, args); !error.empty())
     return UsageError(error);
-  if (args.swap_given && !c.options().simulate) return UsageError("--sim-swap needs --simulate");
-  const bool json = c.options().json;
+  const Options& o = c.options();
+  if (args.swap_given && !o.simulate) return UsageError("--sim-swap needs --simulate");
+  if (args.serial && o.log.empty())
+    return UsageError(std::string(kStampingNeedsLog) + ": give --log FILE");
+  const bool json = o.json;
   const auto fail = [&](const std::string& status) {
     if (json) std::cout << "{\"ok\":false,\"status\":" << JsonString(status) << "}\n";
     return kExitFailed;
   };
-  if (!c.CheckFiles({{"", args.file}}, {}, true, true)) return fail("");
+  // The log is written too; it must not be the image or a chip under another name.
+  std::vector<NamedFile> outputs;
+  if (!o.log.empty()) outputs.push_back({"--log", o.log});
+  if (!c.CheckFiles({{"", args.file}}, outputs, true, true)) return fail("");
 
   std::unique_ptr<ChipSession> session = ChipSession::Open(c, true);
   if (!session) return fail("");
@@ -138,12 +162,28 @@ int RunGangAuto(Context& c) {
   s.StartUp();
   if (!s.ChipSettled()) return fail(s.host().LastStatus());
   const std::int32_t record = program.State().selected_chip_index.load();
+  const std::uint32_t capacity = program.State().chip_capacity.load();
+  // The user's file is streamed by every programmer, read-only, summed as it is opened.
   std::string why;
+  ChecksumWorker sums;
+  const std::optional<FileFormat> forced =
+      o.format ? std::optional(o.format->format) : std::nullopt;
   std::unique_ptr<FileSource> source =
-      FileSource::Open(args.file, program.State().chip_capacity.load(), &why);
-  if (!source) {
+      FileSource::Open(args.file, capacity, &why, forced,
+                       [&sums](std::span<const std::uint8_t> bytes) { sums.Update(bytes); });
+  const Checksums image_sums = sums.Finish();
+  if (source) why = source->RangeProblem(capacity);
+  if (!why.empty()) {
+    s.host().BreakLine();
     std::cerr << "tarvix-cli: " << args.file << ": " << why << "\n";
     return fail("");
+  }
+  if (args.serial) {
+    if (const std::string problem = SerialSettingsProblem(*args.serial, capacity);
+        !problem.empty()) {
+      std::cerr << "tarvix-cli: " << problem << "\n";
+      return fail(problem);
+    }
   }
   // The main link lets go of the first programmer: from here on each is its own.
   if (program.Link().IsOpen()) (void)program.Link().CloseDevice();
@@ -191,6 +231,9 @@ int RunGangAuto(Context& c) {
   job.image = source.get();
   job.chip_record = record;
   job.count = args.count;
+  if (!o.log.empty()) job.log = o.log;
+  job.production = {o.lot.value_or(""), "auto", args.file, image_sums, args.serial};
+  if (!json) std::cout << SumsLine("image", image_sums) << std::flush;
   std::string error;
   if (!gang.Start(job, args.only, &error)) {
     device.backend->SetDeviceChangeHandler(nullptr);
@@ -212,8 +255,9 @@ int RunGangAuto(Context& c) {
         if (r.stamped) std::cout << ",\"serial\":" << *r.stamped;
         std::cout << "}" << std::endl;
       } else if (::isatty(STDERR_FILENO) != 1) {
-        std::cout << r.name << " chip " << r.number << ": " << (r.passed ? "pass" : "fail") << "  "
-                  << r.status << std::endl;
+        std::cout << r.name << " chip " << r.number << ": " << (r.passed ? "pass" : "fail");
+        if (r.stamped) std::cout << "  serial " << *r.stamped;
+        std::cout << "  " << r.status << std::endl;
       }
     }
   };
@@ -242,17 +286,19 @@ int RunGangAuto(Context& c) {
   bool all_done = !summary.rows.empty();
   for (const GangRow& row : summary.rows)
     if (row.state != GangState::kDone &&
-        (args.only.empty() || std::find(args.only.begin(), args.only.end(), row.serial) !=
-                                  args.only.end()))
+        (args.only.empty() ||
+         std::find(args.only.begin(), args.only.end(), row.serial) != args.only.end()))
       all_done = false;
-  const bool ok = summary.failed == 0 && summary.passed > 0 && !interrupted &&
-                  (args.count == 0 || all_done);
+  const bool ok =
+      summary.failed == 0 && summary.passed > 0 && !interrupted && (args.count == 0 || all_done);
   const std::string status = "gang: " + std::to_string(summary.passed) + " passed, " +
                              std::to_string(summary.failed) + " failed on " +
                              std::to_string(summary.rows.size()) + " programmers";
   if (json) {
     std::cout << "{\"ok\":" << JsonBool(ok) << ",\"status\":" << JsonString(status)
-              << ",\"file\":" << JsonString(args.file) << ",\"passed\":" << summary.passed
+              << ",\"file\":" << JsonString(args.file)
+              << ",\"format\":" << JsonString(FormatName({source->Format(), 0}))
+              << SumsJson("image", image_sums) << ",\"passed\":" << summary.passed
               << ",\"failed\":" << summary.failed << ",\"interrupted\":" << JsonBool(interrupted)
               << ",\"programmers\":[";
     for (std::size_t i = 0; i < summary.rows.size(); ++i) {
@@ -277,8 +323,11 @@ const Registration kGangAuto{
      "gang auto FILE [--count N] [--programmer SERIAL ...] [--sim-swap MS]\n"
      "                         auto in bulk on every connected programmer at once (or on\n"
      "                         those --programmer names), N chips on each or until Ctrl-C;\n"
-     "                         with --simulate, --sim-programmers K puts K programmers on\n"
-     "                         the bus and --sim-image names a folder of their chips",
+     "                         FILE binary, Intel HEX or S-record as for auto; --log, --lot\n"
+     "                         and the --serial-... options as for auto --bulk, one serial\n"
+     "                         number per chip over the whole gang. With --simulate,\n"
+     "                         --sim-programmers K puts K programmers on the bus and\n"
+     "                         --sim-image names a folder of their chips",
      [](Context& c) { return RunGangAuto(c); }}};
 
 }  // namespace

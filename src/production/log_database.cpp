@@ -100,16 +100,19 @@ std::unique_ptr<LogDatabase> LogDatabase::Open(const std::filesystem::path& path
   if (!log->Execute("PRAGMA synchronous = FULL", error)) return nullptr;
   // A log that has its tables is opened without a write: reading it never waits for
   // a writer's lock.
-  LogStatement tables(db,
-                      "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
-                      "('chips', 'serial_numbers', 'serial_counter')");
-  const int step = tables.Step();
-  if (step != SQLITE_ROW) {
-    *error = log->Failure();
-    return nullptr;
-  }
-  if (tables.Integer(0) < kTables &&
-      !log->Transaction([&] { return log->Execute(kSchema, error); }, error))
+  std::int64_t present = 0;
+  {
+    LogStatement tables(db,
+                        "SELECT count(*) FROM sqlite_master WHERE type = 'table' AND name IN "
+                        "('chips', 'serial_numbers', 'serial_counter')");
+    if (tables.Step() != SQLITE_ROW) {
+      *error = log->Failure();
+      return nullptr;
+    }
+    present = tables.Integer(0);
+  }  // Its read ends here: held into the write below, two programs creating the log at
+     // once would each wait for the other, and SQLite fails one at once as locked.
+  if (present < kTables && !log->Transaction([&] { return log->Execute(kSchema, error); }, error))
     return nullptr;
   return log;
 }

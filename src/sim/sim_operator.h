@@ -25,11 +25,12 @@ class SimOperator {
   // The chip in the socket is finished: the swap starts.
   void ChipDone();
 
- private:
   struct State {
     std::atomic<int> in_socket{1};
     std::atomic<int> inserted{1};
   };
+
+ private:
   SimBus& bus_;
   std::size_t index_;
   ChipDescription chip_;

@@ -34,9 +34,9 @@ struct SimulatorOptions {
   // programmer it is a folder (created if absent) holding one file per programmer,
   // named after its serial number (SimulatedImageName).
   std::string image;
-  int programmers = 1;  // programmers on the bus, each with its own serial and chip
   Timing timing = Timing::kInstant;
   bool dfu_mode = false;  // the programmer powers up in its firmware-update mode
+  int programmers = 1;    // programmers on the bus, each with its own serial and chip
 };
 
 // A simulated programmer ready for UsbLink: the clock it spends time on, the bus and

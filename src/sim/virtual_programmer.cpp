@@ -130,6 +130,11 @@ std::uint64_t VirtualProgrammer::CommandCount(std::uint8_t code) const {
   return it == command_counts_.end() ? 0 : it->second;
 }
 
+std::uint64_t VirtualProgrammer::CommandTotal() const {
+  Lock lock(mutex_);
+  return command_total_;
+}
+
 std::uint64_t VirtualProgrammer::FrameCount(std::uint8_t code) const {
   Lock lock(mutex_);
   const auto it = frame_counts_.find(code);
@@ -433,6 +438,7 @@ void VirtualProgrammer::Abort() {
 void VirtualProgrammer::HandlePacket(const std::uint8_t* p, const Now& now) {
   const std::uint8_t code = p[1] & 0x3F;
   ++command_counts_[code];
+  ++command_total_;
   // Every packet carries the selected chip's parameters; the command works with them,
   // so a host that changed the selection without code 0 is still obeyed.
   current_ = ParametersFromPacket(p);
@@ -572,6 +578,7 @@ void VirtualProgrammer::HandlePacket(const std::uint8_t* p, const Now& now) {
 void VirtualProgrammer::HandleDfuPacket(const std::uint8_t* p, const Now& now) {
   const std::uint8_t code = p[1] & 0x3F;
   ++command_counts_[code];
+  ++command_total_;
   const std::int64_t soon = now.ms + (now.realistic ? kReplyLatencyMs : 0);
   const std::uint32_t s = config_.serial;
   switch (code) {

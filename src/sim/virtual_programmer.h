@@ -128,6 +128,8 @@ class VirtualProgrammer {
   // Parameters of the last code 0 (nothing at power-up and after code 25).
   [[nodiscard]] std::optional<ChipParameters> StoredParameters() const;
   [[nodiscard]] std::uint64_t CommandCount(std::uint8_t code) const;
+  // Commands of any code since power-up.
+  [[nodiscard]] std::uint64_t CommandTotal() const;
   [[nodiscard]] std::uint64_t FrameCount(std::uint8_t code) const;
   [[nodiscard]] std::uint64_t PendingReplyBytes() const;
 
@@ -241,6 +243,7 @@ class VirtualProgrammer {
   std::uint64_t fill_received_ = 0;
   std::deque<Reply> replies_;
   std::map<std::uint8_t, std::uint64_t> command_counts_;
+  std::uint64_t command_total_ = 0;
   std::map<std::uint8_t, std::uint64_t> frame_counts_;
   bool reenumeration_requested_ = false;
 
