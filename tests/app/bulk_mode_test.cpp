@@ -99,6 +99,7 @@ TEST_F(BulkButtonFixture, TimerAnimatesAndStopsItselfOnceBulkModeIsOff) {
 // Recognition results played back one per call; past the end the last repeats. A
 // missing programmer (-2) comes with the status recognition shows for it.
 struct ScriptedRecognition {
+  explicit ScriptedRecognition(std::vector<int> looks) : results(std::move(looks)) {}
   std::vector<int> results;
   std::size_t calls = 0;
   std::function<void(std::size_t)> after_call;

@@ -161,7 +161,9 @@ TEST(HelpContents, EveryMessageTheManualQuotesIsTheProgramsOwn) {
       cut = text.find('\n', from);
       const std::string piece =
           decode(text.substr(from, cut == std::string::npos ? cut : cut - from));
-      if (!piece.empty()) EXPECT_TRUE(in_sources(piece)) << "the manual quotes \"" << piece << "\"";
+      if (!piece.empty()) {
+        EXPECT_TRUE(in_sources(piece)) << "the manual quotes \"" << piece << "\"";
+      }
     }
   }
   EXPECT_GT(quoted, 40);

@@ -466,7 +466,7 @@ TEST_F(ProgramFixture, CloseDuringAVerifyStopsItBeforeTheLinkCloses) {
 }
 
 TEST_F(ProgramReadClose, ViewDataWhileAReadRunsLeavesTheProgrammerToTheRead) {
-  StartHeldRead();
+  ASSERT_TRUE(StartHeldRead());
   ViewDataDialog& view = program_->ViewData();
   view.SetAddressText("10");
   program_->ViewDataOk();
@@ -662,7 +662,7 @@ TEST_F(ProgramFixture, UpdateCheckAsksTheIdleWorkerForTheFirmwareByte) {
 }
 
 TEST_F(ProgramReadClose, UpdateCheckLeavesTheProgrammerToARunningRead) {
-  StartHeldRead();
+  ASSERT_TRUE(StartHeldRead());
   ExchangeControl control(20s);
   const FirmwareByteReply reply = program_->FirmwareByteForUpdateCheck(control);
   EXPECT_TRUE(reply.busy);
