@@ -159,6 +159,8 @@ class Program {
   [[nodiscard]] OperationCommands& Buttons() { return buttons_; }
   [[nodiscard]] HostModel& ReportingHost() { return host_; }
   [[nodiscard]] Clock& TheClock() { return clock_; }
+  // The buses the link looks at (a gang's links look at them too).
+  [[nodiscard]] UsbBackend& Backend() { return backend_; }
   [[nodiscard]] OperationContext& Context() { return ctx_; }
   // Production: the operator's lot and serial numbers (the window's log beside its
   // other files), the loaded image's checksums, and what production adds to the

@@ -519,6 +519,10 @@ QPixmap DrawMenuImage(int command_id) {
         DrawSheet(p, QRectF(3, 2, 20, 27), 6);
         DrawChip(p, QRectF(20, 16, 9, 13), chip);
       });
+    case menu_id::kGang:
+      return Icon([chip](QPainter& p) {
+        for (int i = 0; i < 4; ++i) DrawChip(p, QRectF(1 + 8 * i, 9, 6, 14), chip);
+      });
     case menu_id::kSerialNumbers:
       return Icon([](QPainter& p) {
         p.setPen(QPen(QColor(30, 60, 120), 1.2));

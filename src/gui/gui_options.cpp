@@ -41,6 +41,12 @@ std::optional<GuiOptions> ParseGuiOptions(const std::vector<std::string>& args,
       const auto timing = sim::ParseTiming(v);
       if (!timing) return fail("--sim-timing: \"" + v + "\" is neither instant nor realistic");
       o.sim.timing = *timing;
+    } else if (a.rfind("--sim-programmers", 0) == 0) {
+      if (!value("--sim-programmers", &v) || v.empty() || v.size() > 2 ||
+          v.find_first_not_of("0123456789") != std::string::npos || std::stoi(v) < 1 ||
+          std::stoi(v) > sim::kMaxSimulatedProgrammers)
+        return fail("--sim-programmers takes a number from 1 to 32");
+      o.sim.programmers = std::stoi(v);
     } else {
       return fail("unknown option \"" + a + "\"");
     }

@@ -23,10 +23,12 @@ struct GuiOptions {
 
 inline constexpr char kGuiUsage[] =
     "usage: tarvix [--simulate[=MODEL]] [--sim-image FILE] [--sim-timing instant|realistic]\n"
+    "              [--sim-programmers K]\n"
     "  --simulate[=MODEL]  run on the simulated programmer with MODEL in its socket\n"
     "                      (a catalogue model; \"none\" for an empty socket)\n"
     "  --sim-image FILE    the simulated chip's contents live in FILE\n"
     "  --sim-timing T      instant, or realistic (the default): USB 2.0 and chip speeds\n"
+    "  --sim-programmers K K simulated programmers on the bus (Operate > Gang)\n"
     "The program finds database.dat, kest2.dll and sound/ in the current directory.\n";
 
 }  // namespace tarvix::gui

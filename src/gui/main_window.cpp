@@ -13,6 +13,7 @@
 
 #include "gui/artwork.h"
 #include "gui/dialogs.h"
+#include "gui/gang_window.h"
 #include "gui/production_windows.h"
 #include "gui/qt_host.h"
 #include "state/captions.h"
@@ -29,6 +30,7 @@ MainWindow::MainWindow(Program& program, QtHost& host, QWidget* parent)
   InstallHandlers();
   dialogs_ = new Dialogs(*this, program_, host_);
   production_ = new ProductionDialogs(*this, program_, host_);
+  gang_ = new GangDialogs(*this, program_, host_);
   program_.Files().SetSavePathChooser([this] { return ChooseSavePath(); });
   ConnectModels();
   // The window is a fixed dialog.
@@ -42,6 +44,9 @@ MainWindow::~MainWindow() {
   // Focus moves while the children go (a dialog left open, the cell box); by then
   // this is no longer a MainWindow to tell.
   disconnect(qApp, nullptr, this, nullptr);
+  // The Gang view waits for its runs and hands the programmers back while the window
+  // it tells is still whole.
+  delete gang_->View();
 }
 
 void MainWindow::AddMenu(QMenu* menu) {
@@ -54,7 +59,11 @@ void MainWindow::RouteDeviceChanges(UsbBackend& backend) {
     QMetaObject::invokeMethod(
         qApp,
         [self] {
-          if (self && !self->closing_) self->program_.DeviceChangeNotice();
+          if (!self || self->closing_) return;
+          if (self->detour_)
+            self->detour_();
+          else
+            self->program_.DeviceChangeNotice();
         },
         Qt::QueuedConnection);
   });
@@ -73,6 +82,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     return;
   }
   closing_ = true;
+  // Every gang run ends at its next block while the worker winds down.
+  if (GangWindow* gang = gang_->View()) gang->TheGang().StopAll();
   // A question the worker asks from now on is refused at once; nothing here waits
   // for the worker while the worker could be waiting for this thread.
   host_.SetClosing(true);

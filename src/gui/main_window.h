@@ -32,6 +32,7 @@ namespace tarvix::gui {
 class CaptionProgressBar;
 class Dialogs;
 class ProductionDialogs;
+class GangDialogs;
 class HexGrid;
 class ImageButton;
 class QtHost;
@@ -67,6 +68,7 @@ class MainWindow : public QMainWindow {
   // The dialogs of the menus.
   [[nodiscard]] Dialogs& TheDialogs() { return *dialogs_; }
   [[nodiscard]] ProductionDialogs& Production() { return *production_; }
+  [[nodiscard]] GangDialogs& Gang() { return *gang_; }
   // The file dialogs and the desktop's "open" that the window and its dialogs use: the
   // desktop's own unless a test has answered them. Boxes go through the QtHost's
   // presenter, the other half of the same seam.
@@ -78,6 +80,9 @@ class MainWindow : public QMainWindow {
 
   // The backend's device-change notices reach the worker through the window thread.
   void RouteDeviceChanges(UsbBackend& backend);
+  // While set, device-change notices go to `detour` instead of the program's worker
+  // (the Gang view owns the programmers then).
+  void SetDeviceChangeDetour(std::function<void()> detour) { detour_ = std::move(detour); }
 
   // Files dropped on the grid (the grid calls this; tests too).
   void DropFiles(const QStringList& paths);
@@ -169,6 +174,8 @@ class MainWindow : public QMainWindow {
   FileChoosers choosers_ = DesktopFileChoosers();
   Dialogs* dialogs_ = nullptr;
   ProductionDialogs* production_ = nullptr;
+  GangDialogs* gang_ = nullptr;
+  std::function<void()> detour_;
   bool mirroring_ = false;  // a mirror is writing a control: its signals are ours
   bool closing_ = false;
   bool closed_ = false;

@@ -33,6 +33,8 @@ class SimulatorMenu : public QMenu {
   bool SwapChip();
   static constexpr int kSwapGapMs = 400;
   void Unplug();
+  // Programmers on the simulated bus (--sim-programmers).
+  [[nodiscard]] std::size_t Programmers() const { return bus_.ProgrammerCount(); }
   void Replug();
   [[nodiscard]] bool SocketEmpty();
   [[nodiscard]] QString ChipModel();

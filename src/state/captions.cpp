@@ -50,6 +50,8 @@ const std::vector<MenuEntry>& MainMenu() {
       {"Operate", "", "", 0, S::kSeparator},
       {"Operate", "", "&Blank", c::kBlank, S::kNormal},
       {"Operate", "", "&Read", c::kRead, S::kNormal},
+      {"Operate", "", "", 0, S::kSeparator},
+      {"Operate", "", "&Gang...", menu_id::kGang, S::kNormal},
       {"Addr Operate", "", "&Move To", c::kMoveTo, S::kGrayed},
       {"Addr Operate", "", "&View Data", c::kViewData, S::kGrayed},
       {"Addr Operate", "", "Find &Datas", c::kFindData, S::kGrayed},

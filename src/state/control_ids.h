@@ -44,6 +44,8 @@ inline constexpr int kChecksums = 32830;
 inline constexpr int kDifferenceList = 32831;
 inline constexpr int kProductionLog = 32832;
 inline constexpr int kSerialNumbers = 32833;
+// Operate > Gang: shown while more than one programmer is connected.
+inline constexpr int kGang = 32834;
 }  // namespace menu_id
 
 }  // namespace tarvix

@@ -59,6 +59,7 @@ const std::map<std::string, std::vector<std::string>>& Marks() {
       {"&Blank", {"blank"}},
       {"Blank(F3)", {"blank"}},
       {"&Read", {"read"}},
+      {"&Gang...", {"gang"}},
       {"Read(F7)", {"read"}},
       {"&Test Chip", {"find"}},
       {"Test(F5)", {"find"}},

@@ -43,14 +43,17 @@ WindowFixture::~WindowFixture() {
   Destroy();
 }
 
-void WindowFixture::Open(sim::Timing timing, bool with_database, const std::string& model) {
+void WindowFixture::Open(sim::Timing timing, bool with_database, const std::string& model,
+                         int programmers) {
   timing_ = timing;
   with_database_ = with_database;
   model_ = model;
   if (with_database && !std::filesystem::exists(dir_.path() / "database.dat"))
     std::filesystem::copy_file(TARVIX_DATABASE_DAT, dir_.path() / "database.dat");
   std::string error;
-  sim_ = sim::MakeSimulator(catalogue_, {model, "", timing}, &error);
+  sim::SimulatorOptions sim_options{model, "", timing};
+  sim_options.programmers = programmers;
+  sim_ = sim::MakeSimulator(catalogue_, sim_options, &error);
   ASSERT_TRUE(sim_.has_value()) << error;
   host_ = std::make_unique<QtHost>();
   host_->SetBoxPresenter([this](QWidget*, const QString& text, const QString& title, BoxIcon,

@@ -48,8 +48,9 @@ class WindowFixture : public ::testing::Test {
   ~WindowFixture() override;
 
   // Builds program and window; `model` is the chip in the simulated socket.
+  // `programmers` simulated programmers share the bus, each with such a chip.
   void Open(sim::Timing timing = sim::Timing::kInstant, bool with_database = true,
-            const std::string& model = "EN25F32");
+            const std::string& model = "EN25F32", int programmers = 1);
   // Destroys window and program as the process end would (after a close).
   void Reopen();
   void Destroy();

@@ -32,6 +32,7 @@
 #include "gui/files_combine_window.h"
 #include "gui/find_datas_window.h"
 #include "gui/firmware_upgrade_window.h"
+#include "gui/gang_window.h"
 #include "gui/main_window.h"
 #include "gui/move_to_window.h"
 #include "gui/simulator_menu.h"
@@ -68,6 +69,12 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
   const auto status = [&program] {
     return QString::fromStdString(program.ReportingHost().Status().text);
   };
+
+  // With several programmers on the bus (--sim-programmers) the tour is the Gang view's.
+  if (simulator_ != nullptr && simulator_->Programmers() > 1) {
+    AddGangSteps();
+    return;
+  }
 
   Add(
       "start-up recognition", [this, status] { return WorkerIdle(window_) && status() != "state"; },
@@ -577,6 +584,54 @@ void ScreenshotTour::AddNetDialogSteps() {
           Shoot("26-help-contents", true);
           if (dialogs.TextViewer() != nullptr) dialogs.TextViewer()->close();
         });
+      });
+}
+
+void ScreenshotTour::AddGangSteps() {
+  Program& program = window_.TheProgram();
+  Add(
+      "start-up recognition",
+      [this, &program] {
+        return WorkerIdle(window_) && program.ReportingHost().Status().text != "state";
+      },
+      [this, &program] {
+        QFile file(image_);
+        if (file.open(QIODevice::WriteOnly)) {
+          QByteArray data(1024 * 1024, '\0');
+          for (int i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 7) & 0xFF);
+          file.write(data);
+        }
+        file.close();
+        (void)program.Files().Load(image_.toStdString(), true);
+      });
+  Add(
+      "open the gang view",
+      [this] { return WorkerIdle(window_) && window_.MenuAction(menu_id::kGang)->isVisible(); },
+      [this] {
+        window_.DispatchCommand(menu_id::kGang);
+        if (GangWindow* gang = window_.Gang().View()) gang->StartButton()->click();
+      });
+  Add(
+      "every programmer writing",
+      [this] {
+        GangWindow* gang = window_.Gang().View();
+        if (gang == nullptr) return false;
+        for (const GangRow& row : gang->TheGang().Rows())
+          if (row.state != GangState::kProgramming || row.progress < 30) return false;
+        return true;
+      },
+      [this] {
+        QTimer::singleShot(300, this, [this] {
+          Shoot("30-gang", true);
+          // Closing the view stops every run at its next block and waits for them.
+          if (GangWindow* gang = window_.Gang().View()) gang->close();
+        });
+      });
+  Add(
+      "done", [this] { return window_.Gang().View() == nullptr; },
+      [this] {
+        QFile::remove(image_);
+        window_.close();
       });
 }
 

@@ -37,6 +37,8 @@ class ScreenshotTour : public QObject {
   // Each dialog of the menus, filled in as a user would.
   void AddDialogSteps();
   void AddNetDialogSteps();
+  // The tour with several programmers on the bus: the Gang view at work.
+  void AddGangSteps();
   void Tick();
   void Shoot(const QString& name, bool with_popups = false);
   void AnswerBox(bool ok);
