@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <charconv>
 
@@ -48,6 +49,7 @@ QTableWidget* NewTable(QWidget* parent, const QStringList& headers) {
   table->setSelectionMode(QAbstractItemView::SingleSelection);
   table->verticalHeader()->setVisible(false);
   table->horizontalHeader()->setStretchLastSection(true);
+  table->setWordWrap(false);
   return table;
 }
 
@@ -88,11 +90,11 @@ QString ChipSumsText(Program& program) {
 // ---- the difference list ----------------------------------------------------------
 
 DifferenceListWindow::DifferenceListWindow(QWidget* parent, Program& program, QtHost& host)
-    : DialogFrame(parent, kDifferenceListTitle, 330, 200), program_(program), host_(host) {
-  summary_ = AddLabel("", 6, 5, 318, 10);
+    : DialogFrame(parent, kDifferenceListTitle, 470, 200), program_(program), host_(host) {
+  summary_ = AddLabel("", 6, 5, 458, 10);
   table_ =
-      Place(NewTable(this, {"address", "length", "file bytes", "chip bytes"}), 6, 18, 318, 158);
-  auto* close = AddButton("Close", 274, 181, 50, 14);
+      Place(NewTable(this, {"address", "length", "file bytes", "chip bytes"}), 6, 18, 458, 158);
+  auto* close = AddButton("Close", 414, 181, 50, 14);
   connect(close, &QPushButton::clicked, this, &QDialog::accept);
   // Choosing a row (click, or the arrow keys) moves the grid to its address.
   connect(table_, &QTableWidget::currentCellChanged, this,
@@ -121,7 +123,15 @@ void DifferenceListWindow::Fill() {
             Bytes(r->chip, r->Kept(), r->length)});
     table_->item(row, 0)->setData(Qt::UserRole, QVariant::fromValue<qulonglong>(r->address));
   }
-  table_->resizeColumnsToContents();
+  // The two sides of a range share what the address and the length leave.
+  table_->horizontalHeader()->setStretchLastSection(false);
+  table_->resizeColumnToContents(0);
+  table_->resizeColumnToContents(1);
+  const int side = (table_->width() - table_->columnWidth(0) - table_->columnWidth(1) -
+                    table_->verticalScrollBar()->sizeHint().width() - 4) /
+                   2;
+  table_->setColumnWidth(2, side);
+  table_->setColumnWidth(3, side);
   QString text = QString::number(diff->range_count) + " ranges differ (" +
                  QString::number(diff->differing_bytes) + " bytes)";
   const std::uint64_t rest = diff->range_count - static_cast<std::uint64_t>(table_->rowCount());

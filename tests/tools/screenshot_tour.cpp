@@ -2,6 +2,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
@@ -17,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QTableWidget>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -35,6 +38,7 @@
 #include "gui/gang_window.h"
 #include "gui/main_window.h"
 #include "gui/move_to_window.h"
+#include "gui/production_windows.h"
 #include "gui/simulator_menu.h"
 #include "gui/text_viewer_window.h"
 #include "gui/version_window.h"
@@ -106,6 +110,7 @@ ScreenshotTour::ScreenshotTour(MainWindow& window, SimulatorMenu* simulator, QSt
       });
   Add(
       "edited", [] { return true; }, [this] { Shoot("02-image-edited"); });
+  AddProductionSteps();
 
   Add(
       "start a write", [this] { return WorkerIdle(window_); },
@@ -632,6 +637,88 @@ void ScreenshotTour::AddGangSteps() {
       [this] {
         QFile::remove(image_);
         window_.close();
+      });
+}
+
+void ScreenshotTour::AddProductionSteps() {
+  Program& program = window_.TheProgram();
+  ProductionDialogs& production = window_.Production();
+  const auto no_modal = [] { return QApplication::activeModalWidget() == nullptr; };
+  // The box waits in its own loop: its picture and its answer are set up first.
+  Add("checksums", no_modal, [this] {
+    QTimer::singleShot(400, this, [this] {
+      Shoot("40-checksums", true);
+      AnswerBox(true);
+    });
+    window_.DispatchCommand(menu_id::kChecksums);
+  });
+  // Three bytes of the image changed: the chip no longer matches it, and the verify,
+  // told to go on past the first mismatch, lists each range.
+  Add(
+      "verify with differences", [this, no_modal] { return no_modal() && WorkerIdle(window_); },
+      [this, &program] {
+        for (const std::uint64_t at : {0x40, 0x41, 0x1234}) {
+          std::uint8_t byte = 0;
+          (void)program.Image().ReadWorking(at, std::span(&byte, 1));
+          saved_bytes_.emplace_back(at, byte);
+          (void)program.Image().WriteByte(at, static_cast<std::uint8_t>(~byte));
+        }
+        window_.DispatchCommand(c::kVerify);
+      });
+  Add(
+      "mismatch box",
+      [] { return qobject_cast<QMessageBox*>(QApplication::activeModalWidget()) != nullptr; },
+      [] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (QAbstractButton* no = box->button(QMessageBox::No)) no->click();
+      });
+  Add(
+      "differences listed",
+      [this, no_modal, &program] {
+        return no_modal() && WorkerIdle(window_) &&
+               !program.ReportingHost().Commands().IsMenuGrayed(menu_id::kDifferenceList);
+      },
+      [this, &production] {
+        window_.DispatchCommand(menu_id::kDifferenceList);
+        if (production.DifferenceList() != nullptr)
+          production.DifferenceList()->Table()->setCurrentCell(1, 0);
+      });
+  Add(
+      "difference list shown", [&production] { return production.DifferenceList() != nullptr; },
+      [this, &production, &program] {
+        Shoot("41-difference-list", true);
+        production.DifferenceList()->close();
+        for (const auto& [at, byte] : saved_bytes_) (void)program.Image().WriteByte(at, byte);
+        (void)program.Files().Save();
+      });
+  Add("serial numbers", no_modal, [this, &production] {
+    window_.DispatchCommand(menu_id::kSerialNumbers);
+    if (SerialNumbersWindow* w = production.SerialNumbers()) {
+      w->Stamping()->setChecked(true);
+      w->Address()->setText("7FF0");
+      w->Format()->setCurrentIndex(2);
+      w->Width()->setText("8");
+      w->Start()->setText("24000001");
+    }
+  });
+  Add(
+      "serial numbers shown", [&production] { return production.SerialNumbers() != nullptr; },
+      [this, &production] {
+        Shoot("42-serial-numbers", true);
+        production.SerialNumbers()->reject();
+      });
+  Add("production log", no_modal, [this, &production] {
+    window_.DispatchCommand(menu_id::kProductionLog);
+    if (ProductionLogWindow* w = production.Log()) {
+      w->Lot()->setText("LOT-2412-A");
+      w->SetLotButton()->click();
+    }
+  });
+  Add(
+      "production log shown", [&production] { return production.Log() != nullptr; },
+      [this, &production] {
+        Shoot("43-production-log", true);
+        production.Log()->close();
       });
 }
 

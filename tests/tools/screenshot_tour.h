@@ -39,6 +39,7 @@ class ScreenshotTour : public QObject {
   void AddNetDialogSteps();
   // The tour with several programmers on the bus: the Gang view at work.
   void AddGangSteps();
+  void AddProductionSteps();
   void Tick();
   void Shoot(const QString& name, bool with_popups = false);
   void AnswerBox(bool ok);
@@ -52,6 +53,8 @@ class ScreenshotTour : public QObject {
   QString image_;
   QString failed_status_;
   QStringList extra_files_;  // made by the tour, removed at its end
+  // Image bytes the difference list's step changed, to be put back.
+  std::vector<std::pair<std::uint64_t, std::uint8_t>> saved_bytes_;
   std::vector<Step> steps_;
   std::size_t next_ = 0;
   QTimer timer_;
