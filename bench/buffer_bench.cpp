@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Load, Save and hex page refresh against plain file I/O. Usage:
 //   tarvix_bench IMAGE [BIG_SIZE_MIB]
 // IMAGE is loaded (its copy is the working copy), read once with plain reads, saved

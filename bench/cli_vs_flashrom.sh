@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Reads, verifies and programs (auto: erase, write, verify) a 16 MiB SPI FLASH with
 # tarvix-cli on the simulated programmer and with flashrom's dummy programmer emulating
 # the same part, side by side, and prints the time ratios; the read is also set against

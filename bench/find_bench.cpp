@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Find over a 128 MiB working copy (read from the file block by block, as the
 // search does) against glibc's memmem over the same bytes already in memory. Prints
 // the ratio of the two and how much the search's resident memory grew.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gang throughput: gangs of 1, 2, 4 and 8 simulated programmers on realistic timing
 // (USB 2.0 and chip speeds), each erasing, writing and verifying 1 MiB SPI FLASH chips
 // one after another while a simulated operator swaps them. Prints chips per minute,

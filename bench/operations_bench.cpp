@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Write, read and verify of a 16 MiB SPI FLASH through the whole host side (link,
 // command packets, working copy, chip data file and its load) against the simulated
 // programmer in instant mode, so only the host's own cost is measured. Prints MB/s.

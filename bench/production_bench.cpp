@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Production features at full size:
 // - decoding a 16 MiB image from an I32HEX file, beside srec_cat converting the same
 //   file to binary (the srecord tools' own speed for the same work);

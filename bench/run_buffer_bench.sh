@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Loading and saving a 128 MiB image against cp and a plain read of the same file,
 # a page refresh deep inside an image past 4 GiB, and peak memory. Prints ratios.
 # Usage: bench/run_buffer_bench.sh [BUILD_DIR] [BIG_SIZE_MIB]

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Chip data through the simulated programmer at zero latency: the host side must
 // never be slowed by the simulator (target: 1 GB/s and more for read, verify, write).
 #include <benchmark/benchmark.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's figures, printed one per line:
 //   start-up: process start to the first painted frame of the main window
 //   stall: the longest gap of a 1 ms timer on the window thread while a 2 MiB write

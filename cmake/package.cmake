@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: what `cmake --install` puts under /usr, stripped, with the
 # dependencies read off the binaries. scripts/package runs CPack on the build.
 set(CPACK_GENERATOR DEB)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The boxes' keystroke checks and number parsing (Fill file data, Move To, View Data,
 // Write from a file address, Fill chip data, Find): any text, any caret.
 #include <algorithm>

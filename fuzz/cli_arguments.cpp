@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line as a script or a user may type it: the words (NUL-separated in the
 // input) parsed into the global options, the command and its arguments, and a chip
 // command's arguments (verify's --diff, auto's bulk and serial-number options).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // database.dat as the program takes it in: checked, unscrambled in a memory block and
 // parsed into the catalogue; then every record is made current as the lists do, which
 // parses its numbers into the command packet.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The nodes text of File Division, as typed or pasted: normalised, checked, and the
 // plan of pieces for a file of any length, which must cover the file exactly once.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers the fuzz targets share: the input taken apart into small numbers and
 // texts, and a check that stops the run as a crash when an invariant breaks.
 #pragma once

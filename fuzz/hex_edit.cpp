@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hex grid's edit box as a user drives it: clicks on cells, hex keystrokes (and
 // anything else typed or pasted) in the box, Enter, scrolling and the edit-mode
 // switch, over a small image loaded the way Open loads one. Each input starts afresh;

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Outside the fuzz build the targets are linked into this one program, which runs a
 // target over the files of a folder (its seed corpus): every build then compiles the
 // targets, and every test run replays their seeds under its own sanitizers.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replies of an SMTP server, as a hostile one may send them in any pieces: however the
 // bytes are cut, the reader finds the same reply, keeps within its bound, and reads
 // STARTTLS off the same lines.

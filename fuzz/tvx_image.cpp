@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A ".tvx" firmware file: the check of an image in memory and the same check streamed
 // from the file must agree, and an image made of any payload passes both.
 #include <sys/mman.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version document of the update check, as any server may send it, with any
 // programmer answer: the five lines of the "Version" dialog.
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Bulk mode: the production loop. Once started, the worker runs the auto sequence,
 // waits until the chip has been taken out and another put in, and runs it again,
 // until the Bulk Mode button (or F2) switches it off. The button, its caption and the

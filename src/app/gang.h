@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gang programming: every programmer on the buses runs its own bulk run at the same
 // time, each on its own thread at its own pace, and a failure of one never stops or
 // slows the others. Programmers are told apart by their serial number (the identity

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One programmer of a gang: everything that belongs to one programmer and nothing
 // that belongs to another. Its own link (bound to the programmer's place on the
 // buses), command packet, chip selection, main state (stop requests, busy and bulk

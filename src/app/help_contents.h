@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Help > "&Contents": the program's manual, opened with the desktop's viewer. The
 // manual lives beside the settings in the directory the program was started from,
 // like every other private file; a copy installed with the program is the fallback.

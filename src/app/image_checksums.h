@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CRC-32 and SHA-256 of the loaded image. Taken in the load's own copy pass (the
 // image buffer's tap), marked stale by an edit and summed again on a thread of their
 // own, so a large image is never read again on the window thread just to be summed.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Named per-user locks standing in for the named mutexes of the start-up guards:
 // one copy of the program per user, and none while the sibling program runs.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operation buttons, their keys and the menu: what each button starts or stops,
 // which controls each running operation grays, how the function keys reach the
 // buttons, and the menu bar as the window builds it. Captions and tooltips live in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the operator sets for production in the window: the lot text every entry of
 // the production log carries, and the serial-number stamping of bulk runs. Kept in a
 // small file beside the window's other files, so a restart in the middle of a lot

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Program: everything the main window owns, without the window. The window and the
 // command-line tool each build one over their own Host, USB backend and clock, run
 // its start-up, and drive it through the worker, the operation commands and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What production adds to the program's own chip operations. A read and a verify (and
 // auto's verify) take the CRC-32 and SHA-256 of the chip's data in their own pass, a
 // verify also its difference list. Every single auto, write and verify and every chip

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The five persistent check items of the "Settings" menu and their five-byte file
 // "kest2.dll": one byte per item, 1 = on, anything else = off, a missing byte = on.
 // The check states are the live settings; every change is written at once.

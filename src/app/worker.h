@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operation worker: one thread that runs one WorkerCommand at a time, does the
 // fixed after-run steps (device-change re-run rule, the programmer's end-of-run
 // command, bulk continuation) and then waits, idle with code 255, until the window

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Addr Operate" tools on the loaded image: go to address (shared by View Data,
 // Move To and Find), File Fill with "Fill from the end", Move To, and the file side of
 // View Data. The dialogs only show these models' texts and forward their buttons;

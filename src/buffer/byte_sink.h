@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ByteSink: where the bytes of a chip read go, in the chip's order. A read calls Begin
 // once, Append for each piece as it arrives, then Commit when the read ended well or
 // Abandon when it failed. Nothing of a sink's output may stand in for the result

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ByteSource: the image a chip operation streams to the chip (write) or compares the
 // chip with (verify, the steps of auto). Its length is fixed while an operation runs;
 // reads are positioned, so one source may serve several streams in turn.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sum of bytes, each taken as 0..255: the file sum and chip sum of an image are
 // computed over every byte loaded, so this runs at memory speed.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The operation log "修改记录.txt": one record per Save, naming every byte it wrote
 // back (or, for chip data saved to a new file, the chip and the file). The log is
 // GBK text with "\r\n" line ends; it is emptied by the first Save that finds it at

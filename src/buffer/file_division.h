@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File Division (Tools menu): cuts one file on disk into consecutive pieces at the
 // byte offsets the user lists, writing the pieces beside it. Independent of the
 // loaded image and of the chip.

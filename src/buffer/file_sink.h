@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FileSink: a chip read written into a file once, beside its name, and put in place
 // by Commit only (a ReplacementFile): until then a file of that name stays as it was,
 // and a failed read leaves nothing behind.

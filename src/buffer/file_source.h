@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FileSource: a user's image file as the source of write, verify and auto, streamed
 // straight from where it lies. It is opened read-only, never changed, and its length
 // and byte sums are taken once, in one pass, when it is opened: a file that grows

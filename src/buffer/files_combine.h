@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files Combine (Tools menu): joins a list of files end to end into one new file in
 // a chosen folder. Independent of the loaded image and of the chip. The dialog's
 // state (save path, file name, input list) lives here; the window only shows it.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Find datas: searches the image for a byte sequence given as hexadecimal or as
 // characters and stops at each match until the dialog says "next" or stop. The scan
 // runs on the worker (command 24) and talks to the dialog only through the command

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // HexPage: the hex view without its widgets. It owns the 21 x 18 grid texts (header
 // row, address column, 16 byte cells, ASCII column), the colour state of every byte
 // cell, the scroll bar values, the grid's focus cell, the cell edit box and edit

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ImageBuffer: the one loaded image. It lives on disk, never in memory: the user's
 // source file stays open and untouched until Save, every change goes to the private
 // working copy "k_est1.dll", and data read from a chip lands in "k_est0.dll" first.

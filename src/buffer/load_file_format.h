@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The formats an image file may come in: raw binary, Intel HEX and Motorola S-record.
 // A known extension decides (.bin and .rom are always raw, whatever they start with);
 // for any other name the content decides; an explicit choice overrides both.

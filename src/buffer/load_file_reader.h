@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading Intel HEX and S-record files into a plain binary image, through the srecord
 // library. A decoded file is the same kind of image as any binary one: byte n at
 // offset n, from address 0 to the end of the highest record, with every gap and the

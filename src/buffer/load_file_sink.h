@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // LoadFileSink: a chip read written as an Intel HEX or S-record file while the data
 // arrives, the records formatted as each piece comes in. The file is written beside
 // its name and put in place by Commit only (a ReplacementFile): until then a file of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing an image as a load file: raw binary, Intel HEX or S-record, from address 0,
 // streamed, so a whole chip can be written as it is read.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Loading an image file into the ImageBuffer and writing it back. Every image enters
 // through Load: Open and drops, a chip read (the chip data file), a write from a file
 // address (its scratch file). Save writes back only the bytes that changed and logs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The path box (control 1003) shows the current file's path shortened to about 53
 // characters: its leading folders give way to "/.../" so the file name and its last
 // folders stay readable.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An output file that takes its place only when it is complete. It is written under a
 // temporary name in the same folder and renamed over the final name by Commit, so an
 // existing file of that name stays byte for byte as it was until the new one is

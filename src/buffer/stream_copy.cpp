@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "buffer/stream_copy.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plain POSIX file access for the file tools: an owning descriptor, whole reads and
 // writes that survive short transfers and signals, and a streamed copy of a byte
 // range through one fixed buffer, so memory stays flat whatever the file's size.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Write from a file address: copies a file's tail from a start offset into the
 // scratch file "temp/tempFile.bin" and loads that as the image, so the offset
 // becomes address 0. ".cap" files come here from the load with the offset fixed at

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip catalogue: up to 600 records parsed from the unscrambled database text,
 // and the lookups the selection lists and chip recognition use.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip selection's view of the programmer's command packet, so the catalogue
 // floor need not know the device floor above it.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One catalogue entry: twelve text fields as read from the database, and the
 // record's own index in the table.
 #pragma once

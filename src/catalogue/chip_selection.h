@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The three dependent lists (type, manufacturer, model), the current chip they
 // select, its capacity label, chip picture and details text. The window mirrors
 // this model; recognition drives it through SelectRecord.

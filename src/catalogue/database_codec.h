@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The scrambled form of "database.dat": a bit step and a substitution of 39
 // printable characters. Unscrambling runs in place over the loaded block; the
 // database writer ("db pack") applies the exact inverse.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A bounds-tested heap block that holds the raw database bytes while they are
 // unscrambled and parsed. Misuse is reported with a message box, never a crash.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Operation-type codes: the three hexadecimal digits of a chip record's last field.
 // The programmer reads them from bytes 2 and 3 of the command packet to pick its
 // wire protocol; the simulator decodes them the same way, so this is the one place

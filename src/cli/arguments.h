@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line split into the global options, the command and its arguments.
 #pragma once
 

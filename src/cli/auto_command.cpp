@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // auto: erase, write and verify one chip, or with --bulk one chip after another, each
 // run (and with --log recorded) as one chip of a production run, stamped with its
 // serial number when asked.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // chips, info, db pack, db unpack.
 #include <cerrno>
 #include <cstring>

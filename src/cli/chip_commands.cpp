@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // detect, read, write, verify, erase, blank (and auto, in auto_command.cpp): the chip
 // operations, run through the same Program (start-up, worker, operations) as the
 // window. Image files come in any load-file format and are summed as they are opened;

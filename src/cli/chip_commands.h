@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the chip commands (chip_commands.cpp) share with auto (auto_command.cpp): their
 // parsed arguments and the production run each works in.
 #pragma once

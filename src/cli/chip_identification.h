@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line never guesses the chip. The window lets recognition pick a record
 // and the user correct it from the lists; a script has no lists to look at, so a chip
 // that recognition could not pin down to one catalogue record, or one whose ID differs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the commands that talk to the programmer share: the programmer connection, the
 // terminal host, the Program (start-up, worker and operations, run as the window runs
 // them, after-run steps included) and Ctrl-C. The worker runs on the calling thread

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every tarvix-cli command works with: the global options, the catalogue and
 // the selected chip. Commands live one group per file and register themselves.
 #pragma once

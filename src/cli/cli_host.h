@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reporting Host of the command-line tool. Status lines go to stderr as the log
 // pane shows them (time-stamped); a text repeated in a row refreshes its line, as the
 // pane refreshes it, instead of printing again. The progress bar is drawn on stderr

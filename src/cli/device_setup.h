@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programmer connection the global options ask for: the simulated programmer
 // (--simulate, --sim-image, --sim-timing) or the real one over libusb, optionally
 // wrapped by the transfer trace (--trace).

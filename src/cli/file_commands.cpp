@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // split, join: the file division and files combine tools of the Tools menu.
 #include <atomic>
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Why a file could not be used, in words a user can act on: the core's texts are the
 // program's own and stay generic ("file open failed!", "file error#1"); the tool adds
 // the path and the reason on the line after them.

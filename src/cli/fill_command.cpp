@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // fill ADDR LEN DATA: chip fill, run through the same Program (start-up recognition,
 // worker, after-run steps) as the window's "Fill chip data" dialog. ADDR is
 // hexadecimal, LEN decimal, DATA hexadecimal: one byte, or on a 16-bit chip a word

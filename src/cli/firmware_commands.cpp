@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // upgrade: the programmer firmware upgrade from a ".tvx" file; tvx make: a valid
 // ".tvx" file from a payload, for tests and for the simulated programmer.
 #include <cerrno>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // gang auto: the auto sequence in bulk on every connected programmer at once, each on
 // its own thread and at its own pace. One status line per programmer, refreshed in
 // place on a terminal; a line per chip otherwise (or a JSON object with --json); a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ctrl-C for the commands that talk to the programmer. The signal handler only counts
 // and writes a byte into a pipe; a watcher thread does the work outside the handler:
 // the first Ctrl-C asks the running operation to stop at its next block, the second

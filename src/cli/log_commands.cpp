@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // log show, log export: the production log --log names, read back by lot (--lot) and
 // day, as text, JSON or CSV.
 #include <filesystem>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvix-cli: the core driven from a shell, for scripts and production lines.
 #include <exception>
 #include <iostream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // check-new: the update check; feedback: the feedback mail. Both run the same core
 // exchanges as the window's "Check New" and "Feedback".
 #include <unistd.h>

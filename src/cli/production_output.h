@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the chip commands print of production: checksums, verify's difference list and
 // the serial-number options of auto --bulk, as text and as JSON.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A read's output on the command line: the chip's bytes go straight into a temporary
 // file beside the user's FILE, as they arrive (records formatted on the way for an
 // Intel HEX or S-record FILE), which takes that name after the run, and only when it

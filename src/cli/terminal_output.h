@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text from outside (server replies, file contents, file names) reaches the terminal
 // only as text: control characters and bytes that are no UTF-8 are shown escaped, so
 // that nothing but the tool itself moves the cursor, clears the screen or sets the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // version: the programmer's serial number and firmware version, after the same
 // start-up as the window (a recognition, which also tells whether the programmer is
 // in its update mode) and followed by the worker's end-of-run command.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Time as the link and the operations see it. Every wait and every USB time-out
 // goes through a Clock, so the simulator can run on virtual time: a test that
 // makes the host wait 600 one-second reads finishes in microseconds.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The 20-byte block every command goes out in: start mark, command code with the
 // organisation and voltage bits, the selected chip's parameters, a six-byte payload
 // and the end mark. Multi-byte numbers are most significant byte first.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sending commands to the programmer: the 20-byte CommandPacket and the 4-byte
 // ShortFrame of the firmware upgrade, both on the interrupt-out endpoint 2.
 #pragma once

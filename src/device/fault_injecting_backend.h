@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A UsbBackend wrapper that breaks transfers on purpose, in front of any backend (the
 // simulator or a real programmer): short reads, failed writes, writes that claim more
 // than they delivered, and time-outs, each from the N-th transfer on.

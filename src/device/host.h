@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Host: everything an operation may do to the outside world. Operations report and
 // ask only through it; the window, the command-line tool and the tests each provide
 // one. HostModel (host_model.h) keeps the state the window shows (status line, log

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The reporting state every front end shows: status line, warning-beep requests,
 // log pane, progress bar, command enablement and captions, pictures. Operations
 // change it through the Host calls (from the worker thread); views read snapshots

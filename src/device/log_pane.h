@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The log pane: one time-stamped line per logged text. A text logged twice in a row
 // refreshes the time stamp of its line instead of adding another.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How long an operation took, shown as minutes and seconds ("%d:%d", 65 s -> "1:5").
 // Measured on the monotonic Clock, so an operation that runs over midnight or
 // through a change of the system time still shows its real duration.

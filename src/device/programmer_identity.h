@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programmer's identity read (code 22): its serial number, shown in the
 // "Firmware Version" box and used by chip recognition to pick the second picture.
 #pragma once

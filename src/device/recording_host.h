@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Host for tests: keeps the HostModel state, records every call in order and
 // answers message boxes and confirmations from a script (OK/Yes when it runs out).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A UsbBackend wrapper that writes one line per USB call to a text stream, for
 // --trace and for reading what a test sent. Transfer lines look like
 //

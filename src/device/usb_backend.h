@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The USB library as the link needs it: rescan, the device list in bus order then
 // device order, open, configuration, interface claim and release, close, and the
 // three transfer kinds. Results follow the old library convention the protocol was

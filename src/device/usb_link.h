@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one link to the programmer: finds it on the buses, opens and configures it,
 // closes it, and moves bytes over its three pipes (bulk-in 0x83 for every reply,
 // bulk-out 1 for image data, interrupt-out 2 for command packets). It also holds

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The notice shown before an operation on a 5 V 24-series chip, which only newer
 // programmers support.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The transfer scrambling of firmware images: every byte sent to the programmer in
 // its update mode, and every byte it returns on read-back, is combined by
 // exclusive-or with the entry (file offset mod 256) of this one table. The host's

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware upgrade (worker command 21): checks a ".tvx" file, switches the programmer
 // into its firmware-update (DFU) mode, erases its firmware area block by block, sends
 // the scrambled image in 64-byte pieces, reads it back in 1024-byte blocks and asks

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programmer's firmware version: the "Firmware Version" box with the version
 // and the programmer's serial number.
 #pragma once

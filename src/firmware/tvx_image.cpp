@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "firmware/tvx_image.h"
 
 #include "buffer/stream_copy.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Programmer firmware image files (".tvx"): the payload followed by a three-byte
 // trailer, the byte sum of the payload, most significant byte first. The whole file,
 // trailer included, is what goes to the programmer; its last payload byte names the

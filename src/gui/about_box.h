@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Help > "&About Us": the product caption, two lines about the product, the logo and
 // two links (the web site and a contact mail).
 #pragma once

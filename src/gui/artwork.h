@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own pictures, drawn with QPainter when first asked for and kept: the
 // operation buttons' icons and shared busy image, the four Bulk Mode animation
 // frames, the six chip pictures, the programmer pictures, the web link picture, the

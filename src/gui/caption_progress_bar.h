@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress bar that draws its own caption: the part up to the position in solid
 // green, the rest in the button face colour, and the caption in black over both, in a
 // light font 14 pixels high, aligned left, centred or right on one line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Fill chip data": one fill value into an address range of the chip. A view of the
 // program's ChipFillDialog model: the fields are checked as they are typed, OK (or
 // Enter) hands worker command 19 over, and the worker writes the state line and

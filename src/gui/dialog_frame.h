@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The base of the window's dialogs: a fixed-size dialog whose controls are placed in
 // dialog units, scaled to pixels as the main window scales its own, plus the few
 // control kinds every dialog uses (labels, boxes that take upper case, buttons).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The dialogs of the window's menus: View Data, File Fill, Move To, Find Datas, Chip
 // Fill, Write from specify file addr, Files Combine, File Division, Firmware Upgrade,
 // Help > Contents and Operate log, and the network dialogs Version (Check New) and Feedback. Each

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Feedback": theme, problem and contact mailed to the maker's support address. The
 // send runs off the window thread; while it works, Send is grayed and the line above
 // the buttons tells the step. The dialog keeps its fields and stays open after a send.

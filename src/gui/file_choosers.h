@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The desktop's own choosers the window and its dialogs use: the open and save dialogs,
 // the folder browser with a box to type a path in, and the shell's "open" of a file or
 // link. The window owns the table and everything reaches them through it, so the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "File Division": cuts a file into pieces at the offsets listed in the nodes box and
 // writes them beside it. A view of the core's DivideFile; it stays open after OK.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Fill file data": a run of one byte value written into the image, optionally
 // appended at its end. A view of the core's FileFill; the dialog stays open after OK.
 #pragma once

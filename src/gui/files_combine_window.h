@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Files combine": joins a list of files end to end into a new file in a chosen
 // folder. A view of the core's FilesCombine; the dialog stays open after OK.
 #pragma once

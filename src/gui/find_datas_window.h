@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Find datas": searches the image for bytes given as hexadecimal or as characters.
 // A view of the core's FindDatasDialog: OK starts the search on the worker and becomes
 // "next"; the search waits at each match until "next", a changed pattern, or Cancel,

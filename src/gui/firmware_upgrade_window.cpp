@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui/firmware_upgrade_window.h"
 
 #include <QGroupBox>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "VRNT_Tarvix Firmware Upgrade": picks a ".tvx" file and hands worker command 21
 // over. A view of the program's FirmwareUpgradeDialog model: the worker moves the bar
 // and writes its text through the model, and the dialog refuses to close while an

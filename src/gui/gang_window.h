@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Gang view: one row per connected programmer (serial number, chip, state,
 // progress bar, passed and failed counts, its own Stop) and the run of the loaded
 // image on all of them at once, each at its own pace. While the view is open every

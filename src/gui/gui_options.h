@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's command line: the simulated programmer (--simulate[=MODEL],
 // --sim-image FILE, --sim-timing instant|realistic, realistic by default here) and
 // the usage text.

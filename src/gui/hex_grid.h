@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hex view's grid (control 1057): 21 rows of 18 cells with the header row and
 // the address column fixed, painted straight from HexPage's texts and colour states.
 // Clicks, keyboard moves, the wheel and dropped files go back to the window; the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An image button of the main window: an icon beside its caption. It tells when the
 // pointer enters it, so the window can play the button sound.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvix: the programmer's window. Finds database.dat, the settings file and the
 // sound files in the current directory; --simulate runs it on the simulated programmer.
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window itself: construction, the device-change route, close and the lookups.
 #include "gui/main_window.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: the controls of the layout table, the menu bar of the core's menu
 // table, the keys, and the mirrors of the core models (status line, log pane,
 // progress bar, command states and captions, chip lists, hex view). It decides

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip lists, the chip details box and the two pictures.
 #include "gui/main_window.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Commands: the menu bar, the key table, the buttons and the one dispatch they share.
 #include "gui/main_window.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File actions: open, drop, and the save dialog Save and Save As ask through.
 #include "gui/main_window.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The hex grid, its cell edit box and its scroll bar.
 #include "gui/main_window.h"
 

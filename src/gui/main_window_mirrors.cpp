@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The mirrors of the core models: status line, log pane, progress, command states and
 // captions, image texts, settings marks, the bulk timer.
 #include "gui/main_window.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "gui/move_to_window.h"
 
 #include <QLineEdit>

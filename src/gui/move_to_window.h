@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Move to specify addr": moves the hex view to an address and focuses its byte. It
 // is modeless and stays open after OK; its OK is usable only while the menu item is.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's production dialogs: the checksums of the image and of the chip data,
 // the difference list of the last failed verify (a row moves the grid to its
 // address), the production log with its filter by lot and day, its CSV export and the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // QtHost: the window's Host. The reporting state lives in HostModel; this adds the
 // window's side of it. Calls may come from the worker: everything that shows goes to
 // the window thread as a queued signal, and questions and window calls block the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's texts (UTF-8) as Qt strings.
 #pragma once
 

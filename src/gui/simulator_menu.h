@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Simulator" menu, present only when the window runs on the simulated
 // programmer: insert, remove or swap the chip in the socket (choosing the model from
 // the catalogue) and unplug or replug the programmer, so bulk mode and device changes

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Plays the program's wave files. Silence, not failure, when there is no audio device
 // or the file is missing; each file is loaded once and replayed from memory.
 #pragma once

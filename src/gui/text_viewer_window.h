@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's own window for a file the desktop has no viewer for: the manual
 // (Help > "&Contents", HTML) and the operation log (Help > "Operate log", its text
 // decoded from GBK). Modeless; it goes when closed.

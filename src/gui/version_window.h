@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Version": the update check's five lines and the link to the maker's web site. The
 // check runs off the window thread; until its result is in, the first line tells what
 // it is doing. A failed fetch closes the dialog and shows the check's boxes instead.

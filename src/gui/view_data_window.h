@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "View Data": the byte at one address in the image and on the chip. A view of the
 // program's ViewDataDialog model: OK (or Enter) goes to Program::ViewDataOk, and the
 // texts follow the model, whose chip side the worker fills in.

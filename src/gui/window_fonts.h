@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's fonts: a plain sans face for the Latin texts with a CJK face behind it,
 // so the Chinese captions, box titles and log lines show as characters.
 #pragma once

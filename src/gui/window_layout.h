@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's controls as the dialog template lays them out: kind, id, text and
 // position in dialog units. MainWindow builds itself from this table alone, and the
 // dialog units become pixels here.

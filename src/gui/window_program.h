@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window program from its command line to its end: the options, the programmer
 // (real or simulated), the Program and its main window, the event loop. `tarvix` is
 // this and nothing more; tools of the test tree run the same start-up and add their

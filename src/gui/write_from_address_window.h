@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Write from specify file addr": loads a file's tail from a start offset as the
 // image. A view of the core's WriteFromAddress. Opened from its menu item with offset
 // 0, or for a ".cap" file with the offset locked at its header's size.

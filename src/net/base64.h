@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Base64 (RFC 4648 alphabet, "=" padding) for the mail login and encoded header words.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Feedback": the user's theme, problem and contact mailed to the maker's support
 // address through the program's mail account. The send runs off the window thread
 // (FeedbackSend); the dialog shows the step while it works and the box at the end.

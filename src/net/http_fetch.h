@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The fetch routine of the update check: one HTTP GET (libcurl), its status checked
 // against the accepted status classes, and the message a refused fetch shows.
 #pragma once

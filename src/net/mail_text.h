@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Texts of an outgoing mail: the date header value, header texts that are safe on
 // one line and declare their character set, line ends and dot-stuffing of the body.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A host name looked up off the calling thread, so a slow or silent name server
 // cannot hold an exchange past its time-out or its cancel.
 #pragma once

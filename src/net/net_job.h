@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A network exchange run on a thread of its own so the window never freezes: the
 // view starts it, watches its step text, may cancel it, and takes the result when it
 // is done. The whole exchange is bounded by a time-out.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A message box a network service asks its front end to show.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the network services go: the maker's update server and web site, the mail
 // provider and the program's mail account, and the support address. Every fixed
 // value lives here; the front ends take the defaults and tests inject their own.

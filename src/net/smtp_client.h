@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A small SMTP client: one mail, sent with AUTH LOGIN over STARTTLS (in the clear only
 // where plain login is allowed). Every step that fails ends the send with its own error code
 // (smtp_error.h); LastError() keeps it and Detail() says more for diagnostics.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Error codes of the SMTP client and the texts shown for them. The codes are part of
 // what users report back, so they stay exactly as listed.
 #pragma once

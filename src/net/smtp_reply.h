@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Replies of an SMTP server as they come off the wire: pieces are joined into lines,
 // and a reply ends with the line whose code is not followed by "-". Kept apart from
 // the socket so that what a hostile server may send can be tried on it directly.

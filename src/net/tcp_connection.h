@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One TCP connection with every wait bounded by an ExchangeControl (time-out and
 // cancel), upgradable to TLS in place (OpenSSL) for STARTTLS.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "Check New": fetches the version document, reads the programmer's firmware byte
 // and builds the five lines of the "Version" dialog. The exchange runs off the
 // window thread (UpdateCheck); the dialog only shows what the result holds.

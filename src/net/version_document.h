@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version-information document of the update check and the five lines of the
 // "Version" dialog. Only the document's first two bytes mean anything: the newest
 // software version and the newest firmware version, high nibble major, low nibble

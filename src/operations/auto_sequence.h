@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Auto (worker command 14): erase, write and verify the chip from the loaded image in
 // one run. Outside bulk mode all three steps run; in bulk mode the "Bulk Process"
 // settings choose them. Only the first step that runs checks the chip and asks the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Blank check (worker command 15): the programmer checks the whole chip and answers
 // with six bytes, blank, or the first programmed address and the value found there.
 #pragma once

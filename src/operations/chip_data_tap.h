@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ChipDataTap: sees the chip's bytes as a read or a verify receives them, and what a
 // verify compares them with, in the same pass as the operation itself. Checksums of
 // the chip data and the difference list of a verify are taps; an operation without a

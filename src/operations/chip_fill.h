@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Chip fill (worker command 19): one fill value into an address range of the chip
 // itself. The programmer rewrites whole blocks, so each block the range touches is
 // read from the chip, merged with the fill value in memory and written back; the rest

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Erase (worker command 5, and the erase step of Auto): the programmer clears the
 // whole selected chip while the host waits, in one-second reads, for its done mark.
 #pragma once

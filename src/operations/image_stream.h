@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sequential reads of the operation's image (a ByteSource: the window's working copy,
 // or the user's file on the command line) for the streams of write and verify. They
 // ask for 4 or 8 KiB at a time; reading a window at a time keeps that to a few system

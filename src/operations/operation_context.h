@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Everything a chip operation works with. The program owns each piece once; an
 // operation gets them together so its signature stays short and tests can build a
 // context around the simulated programmer and a RecordingHost.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Graying the other commands while an operation runs and restoring them at its end,
 // from the one table the window and the key handling read as well.
 #pragma once

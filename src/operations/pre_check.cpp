@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "operations/pre_check.h"
 
 #include "buffer/hex_page.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The steps write, read and verify (and the other chip operations) take before they
 // touch the chip: the refusal in the programmer's update mode and the pre-check
 // (chip test or device-open check, then the selection-changed refusal).

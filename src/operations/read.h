@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Read: copies the whole selected chip into the chip data file "k_est0.dll" and
 // loads that file as the current image (shown as unsaved chip data). Worker
 // command 13. A stopped or abandoned read keeps and shows what arrived so far, marked

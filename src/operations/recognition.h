@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Chip recognition (silent, worker command 7) and chip test (command 23, and the
 // pre-check of erase, blank check, write, read, verify and chip fill): probe the
 // socket, match the chip ID against the catalogue or the EEPROM families, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Verify: compares the whole chip with the loaded image on the host. Code 8 carries
 // the capacity; the programmer streams the chip's contents, which are compared block
 // by block with the same range of the image (0xFF past its end). Each

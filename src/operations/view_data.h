@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // View Data: the byte at one address, in the image and on the chip, side by side (a
 // 16-bit word for chips organised in words). OK checks the address box and reads the
 // image's side at once on the window thread, which also moves the hex view there;

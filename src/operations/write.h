@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Write: programs the loaded image into the selected chip. Code 1 announces the
 // stream, the image goes out in chunks of up to 4096 bytes on the bulk-out
 // pipe (padded with 0xFF up to the capacity, except for SPI FLASH, which gets the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "production/checksum_worker.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // StreamChecksums on a thread of its own: the data's producer (a read, a verify) only
 // copies each piece into one of a few fixed buffers and goes on, while the sums are
 // taken beside it. The hashes then cost the operation about a memory copy instead of

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "production/chip_data_checks.h"
 
 namespace tarvix {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What production watches on a read or a verify: the CRC-32 and SHA-256 of the chip's
 // data as it arrives, and for a verify the difference list, both in the operation's
 // own pass over the data.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The difference list of a verify: every range where the chip differs from what it
 // should hold, with its address, its length and the bytes on both sides. Verify's
 // compare feeds a DiffCollector block by block; the collector hands each finished

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The production log's SQLite database: the chips programmed and the serial-number
 // counter's state, in one file so that a chip's record and the fate of its serial
 // number are committed together. Opened through SQLite's C API. A writer waits for a

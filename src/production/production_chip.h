@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One chip of a production run through a chip operation: its serial number reserved
 // and patched into the data the operation sends and compares, the operation run, and
 // the chip recorded before the next one may start.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The production log: one entry per chip of a bulk run and per single auto, write or
 // verify, each committed in its own transaction before the next chip starts, so a
 // crash or a power cut loses at most the chip in progress. Read back by lot and day,

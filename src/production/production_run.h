@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One production run as the log and the serial counter see it, chip after chip: a
 // bulk run, or a single auto, write or verify. Before a chip starts, its serial number
 // (when stamping) is reserved and committed; once it ends, its entry is written and

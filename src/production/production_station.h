@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One programmer's part in a production run: its own connection to the production log,
 // the run (ProductionRun) over it, the programmer's serial number, and each chip's
 // operation run as a production chip on the programmer's OperationContext: stamped

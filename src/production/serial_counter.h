@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The serial-number counter, kept in the production log's database so it survives
 // restarts and crashes. Each chip takes the next value, recorded as reserved before
 // its write starts; the chip's log entry marks it used or spoiled (ProductionLog).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serial-number stamping: a counter value written into each chip at a chosen address,
 // as binary, BCD, ASCII decimal or ASCII hex, in a fixed number of bytes. The patch
 // applies to the data on its way to the chip (and to what verify compares it with),

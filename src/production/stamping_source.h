@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The image as one chip is to hold it: the operation's image with this chip's serial
 // number over it. Write streams it and verify compares with it; the loaded image and
 // the user's file never change. A field past the image's end makes the image that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CRC-32 (zlib's) and SHA-256 (OpenSSL's) of a stream of bytes, fed by whoever moves
 // the data (a load, a chip read, a verify) in the same pass: a large image is never
 // read again just to be summed.

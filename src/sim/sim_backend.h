@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // UsbBackend over a SimBus: what the link sees instead of libusb when the program
 // runs on the simulated programmer. Time-outs and transfer times pass on the bus's
 // clock, so on a VirtualClock a read that waits 5000 ms returns at once with the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated USB: one or more VirtualProgrammers (and, if wanted, other devices)
 // in bus order, the clock the simulation spends its time on, scheduled events, and
 // the device-change notices of arrivals, departures and re-enumerations.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated operator of a bulk run at one programmer: some time after each chip
 // is done it takes the chip out and, as long again later, puts a fresh one from the
 // same box in. A gang has one per programmer, each with its own pace.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building the simulated programmer the way both front ends offer it: a catalogue
 // model in the socket (or none), optionally kept in an image file, on instant or
 // realistic timing. The command-line tool and the window share this.

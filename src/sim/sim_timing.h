@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How the simulated programmer spends time. Instant: transfers cost nothing and only
 // waits (time-outs, a reply the host waits for) pass, on the bus's clock. Realistic:
 // the link moves about 1 MB/s and chips take their datasheet times, so a run on a

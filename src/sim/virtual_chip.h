@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A chip in the simulated programmer's socket: its family, size, organisation, IDs
 // and contents, with the rules the real parts follow (SPI FLASH programming can only
 // clear bits, erase sets every byte to 0xFF; EEPROM writes store the bytes).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programmer's firmware side, in software: what the device does with every
 // 20-byte command packet arriving on interrupt endpoint 2, the data on bulk-out
 // endpoint 1 and the replies it queues for bulk-in endpoint 0x83, in its normal mode

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The texts of the window's commands: the operation buttons' idle and stop captions
 // and tooltips, the menu bar with its items' states at creation.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Which commands can be used right now: the enabled state of each main-window
 // control, the grayed state of each menu item, and the captions and tooltips of the
 // operation buttons (idle, or busy so that a second press stops the operation).

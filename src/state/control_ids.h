@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The numbers of the main window's controls and menu items. A control and the menu
 // item that runs the same command share one number, so disabling a command grays both.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What each running operation grays while it runs and enables again at its end: the
 // one table the operations and the window both read.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main state: the fields the window thread and the worker thread hand work and
 // results through. Each field is written by one side and polled by the other, so the
 // shared ones are atomics; the rest are owned by whoever the comment names.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The check states of the five "Settings" menu items: the live settings that the
 // operations read. Loading, toggling and storing them is the settings menu's work.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gang programming over simulated programmers on one bus: each runs its own bulk run
 // on its own thread, stamping serial numbers and writing the production log on its own
 // connection. One unplugged in the middle of a write ends its row with the device

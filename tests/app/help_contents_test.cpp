@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Help > "&Contents": where the manual is found, what the viewer is handed, and the
 // "not find file" box when there is nothing to show.
 #include "app/help_contents.h"

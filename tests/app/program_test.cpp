@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program without a window: start-up over the simulated programmer, hand-over
 // of commands to the worker thread, device-change notices, window close and Exist.
 #include "app/program.h"

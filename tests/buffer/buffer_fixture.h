@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A private base directory per test with the image buffer, hex page, change log and
 // loader wired the way the window wires them, and small file helpers.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Load files against the srecord tools as an independent judge: files srec_cat writes
 // decode to its own binary, files we write decode through srec_cat to our bytes, and
 // bad records are refused with the file's name and line, nothing loaded.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared by the buffer tool tests: a scratch folder, whole-file helpers and a Host
 // that keeps every box and status line it is shown.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "catalogue/chip_selection.h"
 #include "device/command_packet.h"
 

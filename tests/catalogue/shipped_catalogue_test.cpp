@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Self-check over every record of the catalogue the program ships.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The chip commands of the real tarvix-cli binary against the simulated programmer:
 // results, exit statuses, JSON, the answering rules and bulk mode with chip swaps.
 #include <fcntl.h>

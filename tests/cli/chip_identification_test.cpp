@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line's judgement of what recognition found: settle on one record or
 // refuse with the reason, never fall back to a guess.
 #include "cli/chip_identification.h"

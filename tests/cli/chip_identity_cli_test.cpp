@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real binary never guesses the chip: what recognition cannot pin down to one
 // catalogue record, and a --chip that is not the chip in the socket, are refused
 // before anything touches the chip.

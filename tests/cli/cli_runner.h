@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs the real tarvix-cli binary and captures what it prints.
 #pragma once
 

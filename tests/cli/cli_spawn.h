@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Starts the real tarvix-cli binary in the background, so that a test can watch what
 // it prints (or traces) while it runs and press Ctrl-C at a chosen moment.
 #pragma once

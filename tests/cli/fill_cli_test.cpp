@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvix-cli fill, run as the real binary on the simulated programmer in a folder of
 // its own.
 #include <gtest/gtest.h>

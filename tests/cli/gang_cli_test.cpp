@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // gang auto through the real tarvix-cli on three simulated programmers: an Intel HEX
 // image stamped and logged across the gang (one line per chip naming its programmer,
 // no serial number twice, each log entry under the programmer that programmed it),

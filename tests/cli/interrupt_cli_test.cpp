@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ctrl-C on the real binary, with the simulated programmer at realistic speed so that
 // the signal arrives while the chip is being worked on: the operation stops at its
 // next block, the tool says "interrupted" and ends with 130, nothing claims success,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // check-new and feedback through the real binary, against servers on 127.0.0.1.
 #include <gtest/gtest.h>
 

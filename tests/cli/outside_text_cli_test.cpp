@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text from outside the program (server replies, file names) through the real binary:
 // on a terminal it is shown escaped, and --json stays valid UTF-8 JSON.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line keeps to the files it is given: it streams the user's files itself,
 // makes none of the window's private files, refuses anything that is not a file, and
 // never lets one of its outputs be one of its inputs under another name.

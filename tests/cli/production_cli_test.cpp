@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Production through the real tarvix-cli on the simulated programmer: load files
 // written by srec_cat programmed, verified and read back (srec_cat and sha256sum
 // judge), verify's difference list, a stamped bulk run with its log, and a locked log

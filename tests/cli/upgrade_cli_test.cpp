@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvix-cli upgrade and tvx make, run as the real binary on the simulated programmer
 // in a folder of their own.
 #include <gtest/gtest.h>

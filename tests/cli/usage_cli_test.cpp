@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the tool tells about itself: --help, --version, and the hints for the slips a
 // new user makes with --simulate and --chip.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A scripted UsbBackend for link and protocol tests: a fixed device list, per-device
 // configuration answers, queued bulk-in replies and a log of every call.
 #pragma once

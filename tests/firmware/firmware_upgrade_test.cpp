@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware upgrade against the simulated programmer: the whole exchange, the block
 // and piece arithmetic, and every numbered failure with its exact texts.
 #include "firmware/firmware_upgrade.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The link and the firmware version against the simulated programmer, on virtual time.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Firmware image files: the byte-sum trailer, what makes a file valid, and the
 // maker that builds one from a payload.
 #include "firmware/tvx_image.h"

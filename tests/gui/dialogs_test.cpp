@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The menus' dialogs driven as a user drives them, on the simulated programmer: typing
 // into their boxes, their buttons, Enter and Escape, and what they leave in the image,
 // on the chip and on disk. Every dialog opens without blocking, so nothing waits on a

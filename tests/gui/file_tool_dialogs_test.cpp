@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The file tools' dialogs driven as a user drives them, on the simulated programmer:
 // Write from specify file addr (a ".cap" file's header too), Files Combine and File
 // Division, and what they leave in the image and on disk. The one dialog that waits on

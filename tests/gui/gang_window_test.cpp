@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Gang view in the real window over three simulated programmers: shown in the
 // menu only with more than one programmer, a row per programmer, the main window's
 // operations grayed while the gang owns the programmers, the loaded image programmed

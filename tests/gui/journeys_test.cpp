@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Journeys: one task each, done the way a user does it in the real window (keys,
 // clicks on buttons, menu items and grid cells; file dialogs and boxes answered
 // through the window's own seam), on the simulated programmer. Each ends by looking

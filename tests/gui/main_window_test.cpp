@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window driven as a user drives it: buttons, keys, menus, the grid and its
 // edit box, drops, close; on the simulated programmer.
 #include <sys/wait.h>

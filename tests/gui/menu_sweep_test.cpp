@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The menu sweep: in each main state of the window (no image, an image loaded, a chip
 // read and not yet saved, an operation running, bulk mode waiting for a chip) every
 // enabled menu item and every

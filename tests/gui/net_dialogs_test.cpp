@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "Version" and "Feedback" dialogs against servers the test starts on 127.0.0.1:
 // the window stays live while they work, their results land in the dialog or its
 // boxes, and closing them mid-exchange ends the exchange.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Production journeys through the real window: load files in the formats toolchains
 // write, checked with srec_cat and sha256sum as independent judges.
 #include <QCheckBox>

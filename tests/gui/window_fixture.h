@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real main window over a Program on the simulated programmer, in a scratch
 // folder, with boxes answered from a script and sounds recorded instead of played.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the window shows, measured on its pixels and geometry: each case is something
 // a screenshot once showed wrong.
 #include <QAction>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The `tarvix` program itself, started as a user starts it.
 #include <gtest/gtest.h>
 #include <sys/wait.h>

@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The house rule: includes run down. Each folder of src/ stands on a floor, from the
 # ground floor state/ up to the front ends cli/ and gui/; a file includes only its own
 # folder and folders on lower floors, and only gui/ includes Qt.

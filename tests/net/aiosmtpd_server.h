@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Runs tests/net/smtp_server.py (a real SMTP server, aiosmtpd) with Debian's Python
 // for one test, and reads back the mails it took.
 #pragma once

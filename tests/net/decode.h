@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading back what the mail code encodes: Base64, quoted-printable and UTF-8 encoded
 // header words.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The feedback mail end to end against a real SMTP server (aiosmtpd) the test runs
 // on 127.0.0.1, plain and with STARTTLS, and the Send button's own rules.
 #include "net/feedback.h"

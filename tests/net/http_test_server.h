@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An HTTP server for the update check: answers every request with one status and
 // body, or reads the request and never answers. Keeps the last request it read.
 #pragma once

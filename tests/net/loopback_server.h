@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A TCP server on 127.0.0.1 at a free port, for the network tests: each accepted
 // connection is handed to the test's handler on the server's own thread. Stopping
 // closes the listener and waits for the handler; every socket has a receive

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The pieces of an outgoing mail: Base64, the date, header texts, line ends,
 // dot-stuffing and the table of error texts.
 #include "net/mail_text.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // An SMTP server whose every reply a test can replace, for the failure replies a
 // real server will not give on demand. It speaks plain or, when asked, offers
 // STARTTLS with a test certificate; it records every byte the client sent

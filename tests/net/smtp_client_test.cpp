@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The SMTP client against a scripted server on 127.0.0.1: the exchange byte for
 // byte, the error code of every step, STARTTLS, and the mail's text.
 #include "net/smtp_client.h"

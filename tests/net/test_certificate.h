@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A self-signed server certificate made at test time (OpenSSL): key and certificate
 // as PEM files in a folder of the test's own.
 #pragma once

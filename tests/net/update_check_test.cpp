@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The update check against an HTTP server the test runs on 127.0.0.1, and the
 // programmer's firmware byte from the simulated programmer.
 #include "net/update_check.h"

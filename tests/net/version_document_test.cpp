@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The version document's two bytes, the five lines of the "Version" dialog and the
 // status texts of a refused fetch.
 #include "net/version_document.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The auto sequence: which steps run, which of them checks the chip and asks, the
 // pauses between steps, the finish text and the bulk counter; then whole runs
 // against the simulated programmer.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Chip fill on the simulated programmer: which blocks are rewritten and how, what the
 // chip holds afterwards, the dialog's checks and state line, and every refusal.
 #include "operations/chip_fill.h"

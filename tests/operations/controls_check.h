@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What write and verify both give back when they end, on every exit path.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Erase and blank check on the simulated programmer: the chip's contents, what the
 // user is told, the controls while and after they run, and the wire traffic.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole program around one simulated programmer, for scenario tests of the chip
 // operations: main state, shipped catalogue and selection, settings in a temporary
 // folder, virtual clock, SimBus/SimBackend with a chip in the socket, the link, a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scenario tests of the chip read: the chip data file, its loading as the image, the
 // stop and abandon paths, and every failure leaving the previous image in place.
 #include "operations/read.h"

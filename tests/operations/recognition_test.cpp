@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Chip recognition and chip test on the simulated programmer: what is selected, what
 // the user is told, and what goes over the wire.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scenario tests of the verify: the compare against the image (0xFF past its end),
 // the mismatch box and its three answers, the counts and texts, and the failures.
 #include "operations/verify.h"

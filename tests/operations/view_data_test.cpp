@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // View Data on the simulated programmer: the dialog's texts, the recognition before
 // the chip side, command 17 with its address and time-out, the 2-byte read, and every
 // way the chip side can fail to show a byte.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scenario tests of the write: what goes over the wire, what the user sees, and how
 // every failure leaves the controls, the busy flags and the image.
 #include "operations/write.h"

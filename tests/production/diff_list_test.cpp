@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The difference list against a byte-by-byte reference on random differences, fed in
 // blocks of odd sizes so that ranges run across block ends; the capped list keeps the
 // first ranges and counts the rest, the file keeps all of them.

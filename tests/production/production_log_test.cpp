@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The production log and the serial counter on a real SQLite file: queries and CSV,
 // a lock held by another program, and a writer killed in the middle of a run.
 #include <gtest/gtest.h>

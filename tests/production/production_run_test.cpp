@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A bulk run of 20 chips on the simulated programmer with serial-number stamping, the
 // production log and the chip-data checks: one chip was not blank and fails its
 // verify. Every chip's bytes, the image left as it was, the log and the counter; and

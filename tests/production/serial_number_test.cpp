@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Serial numbers: the bytes of each encoding in both byte orders, values that do not
 // fit, the patch over data pieces, and the counter's rules across restarts.
 #include <gtest/gtest.h>

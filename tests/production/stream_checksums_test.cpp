@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The streamed sums, in line and on their own thread, against sha256sum and zlib over
 // the whole input at once, fed in pieces of odd sizes (the pieces must not change the
 // result), twice in a row.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tracing and fault-injecting wrappers, in front of the simulated programmer.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // How tarvix-cli builds its programmer from the global options, through the real
 // binary and a command that talks to the programmer.
 #include <fcntl.h>

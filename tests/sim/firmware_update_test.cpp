@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programmer's side of the firmware update: re-enumeration into the loader, the
 // 4-byte frames, the scrambled transfer, read-back, the loader's own image check,
 // and a knob for each way the exchange can fail.

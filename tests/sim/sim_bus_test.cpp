@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The simulated bus and backend: bus order, arrivals and departures, scheduled events,
 // virtual time, and the link-level fault knobs.
 #include "sim/sim_bus.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Building the simulated programmer from the catalogue, as both front ends do.
 #include "sim/sim_setup.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the simulated programmer with raw packets, as the host would, over a
 // SimBackend on a virtual clock.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The programmer's replies to every command code, driven with raw packets.
 #include "sim/virtual_programmer.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The screenshot tour: drives the real window on the simulated programmer through
 // the states worth looking at and writes one PNG for each (start-up after
 // recognition, an edited image, a write in progress, a failed operation, menus with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tarvix_screenshots OUTDIR [window options]: the real window, started as `tarvix`
 // starts it, with the screenshot tour driving it; one PNG per state in OUTDIR.
 // scripts/screenshots runs it under Xvfb.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // USB programmers emulated below libusb: a umockdev testbed holds each device's sysfs
 // entry (IDs, bus and device numbers, descriptors with the three endpoints) and its
 // usbfs node under /dev/bus/usb, and an ioctl handler answers the usbdevfs requests

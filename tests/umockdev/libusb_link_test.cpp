@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // LibusbBackend and UsbLink over the real libusb-1.0, against programmers emulated at
 // the usbfs level: listing and bus order, the open sequence and the version exchange
 // as the device sees them, time-outs, partial transfers, refused and contested

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole chip operations as the program runs them on a real programmer: the write,
 // read and verify of a small SPI FLASH and of a 24-series EEPROM through UsbLink,
 // LibusbBackend and libusb to the emulated device, and the programmer pulled out in

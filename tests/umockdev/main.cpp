@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The emulated-USB suite needs the umockdev preload library; started without it, the
 // program starts itself again under umockdev-wrapper.
 #include <gtest/gtest.h>

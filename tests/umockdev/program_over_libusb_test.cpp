@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The whole program on the real USB path: start-up with no programmer, then the
 // system's device-change notices (libusb hotplug) as a programmer is plugged in and
 // pulled out, each turned into a recognition by the worker.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real programmer over libusb-1.0. Devices are listed in bus order, then by
 // address on the bus; transfers block with the caller's time-out and answer byte
 // counts or a negative error (kUsbTimeout, kUsbBusy...), as the link expects.
