@@ -221,7 +221,7 @@ void ProductionLogWindow::Refresh() {
       },
       &error);
   table_->resizeColumnsToContents();
-  count_->setText(ok ? QString::number(row) + " chips" : Text(error));
+  count_->setText(ok ? QString::number(row) + (row == 1 ? " chip" : " chips") : Text(error));
 }
 
 void ProductionLogWindow::Export() {
