@@ -18,6 +18,7 @@
 
 #include "app/gang.h"
 #include "app/program.h"
+#include "buffer/memory_source.h"
 #include "device/host_model.h"
 #include "sim/sim_operator.h"
 #include "sim/sim_setup.h"
@@ -28,22 +29,6 @@ using namespace tarvix;
 
 constexpr char kModel[] = "W25Q80DV";   // 1 MiB SPI FLASH
 constexpr std::int64_t kSwapMs = 1000;  // the operator's quickest swap
-
-class MemorySource final : public ByteSource {
- public:
-  explicit MemorySource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  [[nodiscard]] std::uint64_t Size() const override { return bytes_.size(); }
-  [[nodiscard]] std::int64_t ReadAt(std::uint64_t offset,
-                                    std::span<std::uint8_t> out) const override {
-    if (offset >= bytes_.size()) return 0;
-    const std::size_t n = std::min<std::size_t>(out.size(), bytes_.size() - offset);
-    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n, out.begin());
-    return static_cast<std::int64_t>(n);
-  }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
 
 // Nobody answers a box in a benchmark; the gang's programmers never ask one.
 class QuietHost final : public HostModel {

@@ -34,7 +34,7 @@ namespace {
 
 // How often the status lines are drawn again (and Ctrl-C looked at).
 constexpr int kRefreshMs = 200;
-// The bound on the end of every run after a stop: the spec'd 5 s plus the longest
+// The bound on the end of every run after a stop: 5 s, plus the longest
 // single transfer (a write chunk may wait 60 s on a programmer that stopped answering).
 constexpr int kStopBoundMs = 5000 + 60000;
 

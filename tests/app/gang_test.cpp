@@ -17,6 +17,7 @@
 #include <random>
 
 #include "app/program.h"
+#include "buffer/memory_source.h"
 #include "device/recording_host.h"
 #include "operations/operation_fixture.h"
 #include "operations/pre_check.h"
@@ -31,23 +32,6 @@ namespace tarvix::testing {
 namespace {
 
 using namespace std::chrono_literals;
-
-class MemorySource final : public ByteSource {
- public:
-  explicit MemorySource(std::vector<std::uint8_t> bytes) : bytes_(std::move(bytes)) {}
-  [[nodiscard]] std::uint64_t Size() const override { return bytes_.size(); }
-  [[nodiscard]] std::int64_t ReadAt(std::uint64_t offset,
-                                    std::span<std::uint8_t> out) const override {
-    if (offset >= bytes_.size()) return 0;
-    const std::size_t n = std::min<std::size_t>(out.size(), bytes_.size() - offset);
-    std::copy_n(bytes_.begin() + static_cast<std::ptrdiff_t>(offset), n, out.begin());
-    return static_cast<std::int64_t>(n);
-  }
-  [[nodiscard]] const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
-
- private:
-  std::vector<std::uint8_t> bytes_;
-};
 
 // The simulated bus with one hand in it: pulls a programmer's cable once that
 // programmer's write has moved `after_bytes` since the hand was armed.
