@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "buffer/tools_test_support.h"
+#include "cli/cli_folder.h"
 #include "cli/cli_runner.h"
 #include "cli/cli_spawn.h"
 #include "operations/operation_fixture.h"
@@ -31,23 +32,7 @@ std::set<std::string> Listing(const fs::path& dir) {
   return names;
 }
 
-class OwnFilesCli : public ::testing::Test {
- protected:
-  OwnFilesCli() {
-    fs::copy_file(TARVIX_DATABASE_DAT, dir_.path / "database.dat");
-    image_ = std::string(70000, '\0');
-    for (std::size_t i = 0; i < image_.size(); ++i)
-      image_[i] = static_cast<char>(testing::PatternByte(i));
-    Put("img.bin", image_);
-  }
-  void Put(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_.path / name, std::ios::binary) << bytes;
-  }
-  std::string Get(const std::string& name) const { return SpawnedCli::Slurp(dir_.path / name); }
-
-  testing::ScratchFolder dir_;
-  std::string image_;
-};
+class OwnFilesCli : public testing::CliFolderTest {};
 
 // Two runs in one folder once shared the window's working copy: a verify of one file,
 // started while an auto of another was erasing, made the auto program the verify's file.

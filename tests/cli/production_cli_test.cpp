@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_folder.h"
 #include "cli/cli_runner.h"
 #include "operations/operation_fixture.h"
 #include "production/log_database.h"
@@ -28,11 +29,6 @@ using testing::RunCli;
 namespace fs = std::filesystem;
 
 constexpr std::size_t kChipSize = 128 * 1024;  // the W25X10
-
-std::string Slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
 
 // The first field sha256sum prints for `file`.
 std::string Sha256Sum(const fs::path& file) {
@@ -51,19 +47,8 @@ std::string Field(const std::string& json, const std::string& key) {
   return m[2].matched ? m[2].str() : m[3].str();
 }
 
-class ProductionCli : public ::testing::Test {
+class ProductionCli : public testing::CliFolderTest {
  protected:
-  ProductionCli() {
-    fs::copy_file(TARVIX_DATABASE_DAT, dir_.path / "database.dat");
-    image_ = std::string(70000, '\0');
-    for (std::size_t i = 0; i < image_.size(); ++i)
-      image_[i] = static_cast<char>(testing::PatternByte(i));
-    Put("img.bin", image_);
-  }
-  void Put(const std::string& name, const std::string& bytes) {
-    std::ofstream(dir_.path / name, std::ios::binary) << bytes;
-  }
-  std::string Get(const std::string& name) const { return Slurp(dir_.path / name); }
   void Sh(const std::string& command) {
     ASSERT_EQ(std::system(("cd '" + dir_.path.string() + "' && " + command).c_str()), 0) << command;
   }
@@ -74,9 +59,6 @@ class ProductionCli : public ::testing::Test {
     all.insert(all.end(), args.begin(), args.end());
     return RunCli(all, dir_.path);
   }
-
-  testing::ScratchFolder dir_;
-  std::string image_;
 };
 
 TEST_F(ProductionCli, LoadFilesFromSrecCatAreProgrammedVerifiedAndReadBack) {
